@@ -1,0 +1,62 @@
+// What the parameter library's source files share among themselves and callers must not use:
+// the lookups, the value-entry helpers, the error-context buffer, the reader state and hooks.
+#pragma once
+
+#include "params/lcf.h"
+
+// The library-wide error-context buffer: 1024 characters, a terminator and a fill position.
+// The command-line parser formats failing arguments into it; the file reader collects the
+// current line into it through lcf_line_append.
+struct lcf_context_buffer {
+    char text[LCF_TEXT_BUFFER_SIZE + 1];
+    uint32_t fill;
+};
+extern lcf_context_buffer lcf_error_context_buffer;
+
+// The state of the one file read in progress, driven by the reader hooks.
+struct lcf_reader_state {
+    parser_handle* handle;
+    parameter_descriptor* descriptor; // selected by lcf_begin_parameter
+    value_entry* entry;               // the selected descriptor's value entry
+    int skip;                         // nonzero: the current line's values go nowhere
+};
+extern lcf_reader_state lcf_reader;
+
+// --- Lookups (linear, first match in array or table order). ---
+
+// The first value entry with the id, or null.
+value_entry* lcf_find_value(const parser_handle* handle, int32_t id);
+// The first descriptor row with the id, or null.
+parameter_descriptor* lcf_find_descriptor(const parser_handle* handle, int32_t id);
+// The first descriptor row whose configuration-file name equals name exactly, or null.
+parameter_descriptor* lcf_find_by_name(const parser_handle* handle, const char* name);
+// The descriptor row an option argument ("-c", "--config-file" ...) names, or null.
+parameter_descriptor* lcf_find_option(const parser_handle* handle, const char* argument);
+// qsort order of two value entries: by id compared as unsigned 32-bit numbers.
+int lcf_compare_values(const void* a, const void* b);
+
+// --- Value entries. ---
+
+// Appends a zeroed entry with the id; null when the array is full (or was never allocated).
+value_entry* lcf_add_value(parser_handle* handle, int32_t id);
+// Gives every row with a default and no entry an entry made from the default, in table order;
+// with cmdline_only set, only rows without a configuration-file name. Sets last_error to
+// LCF_ERROR_WRONG_DEFAULT_ENUM_VALUE for an enumeration default missing from its list.
+void lcf_apply_defaults(parser_handle* handle, int cmdline_only);
+// Sorts the value entries by id with lcf_compare_values.
+void lcf_sort_values(parser_handle* handle);
+
+// --- Reader hooks, called by the configuration-file reader in file order. ---
+
+// Selects the descriptor named name (making its entry) or sets skip mode; returns 0.
+int lcf_begin_parameter(const char* name);
+// Checks and stores a value text into the selected parameter; an LCF_* code.
+int lcf_set_current_value(const char* text);
+// Stores a run of digits into the selected parameter as an integer; 0 or 6.
+int lcf_set_current_number(const char* digits);
+// Sets skip mode; the reader calls it before every lcf_begin_parameter.
+void lcf_skip_current();
+// Empties the error-context buffer.
+void lcf_line_reset();
+// Appends text to the error-context buffer, cutting at 1024 characters.
+void lcf_line_append(const char* text);

@@ -1,0 +1,41 @@
+// The end-to-end test helper: runs a built program with arguments in a scratch directory and
+// returns what it wrote and how it ended.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct run_result {
+    std::string out; // everything written to standard output
+    std::string err; // everything written to standard error
+    int status;      // exit status, or 128 + signal number when a signal ended it
+};
+
+struct run_options {
+    std::string directory;   // working directory; empty: the current one
+    std::string stdout_path; // when set, standard output goes to this file instead of a pipe
+    std::string argv0;       // when set, the first argument vector entry instead of the path
+};
+
+// Runs program with args (not counting the program name) and collects its output.
+run_result run_program(const std::string& program, const std::vector<std::string>& args,
+                       const run_options& options = {});
+
+// The programs under test: the environment variables PATHWISE_PROGRAM and SUMWELL_PROGRAM when
+// set (to test another build of them, say a 32-bit one), else the programs built beside the tests.
+std::string pathwise_program();
+std::string sumwell_program();
+
+// A fresh empty directory under the system's temporary directory, removed with its contents
+// when the object goes away.
+struct scratch_dir {
+    scratch_dir();
+    ~scratch_dir();
+    scratch_dir(const scratch_dir&) = delete;
+    scratch_dir& operator=(const scratch_dir&) = delete;
+    // The absolute path of name inside the directory.
+    std::string path(const std::string& name) const;
+    // Writes content to name inside the directory and returns its absolute path.
+    std::string write(const std::string& name, const std::string& content) const;
+    std::string root;
+};
