@@ -1,0 +1,23 @@
+// The MD5 message digest (RFC 1321) in the incremental shape of the RFC's reference code:
+// start a context, feed it bytes in any number of pieces, finish it into 16 bytes.
+#pragma once
+
+#include <cstdint>
+
+// The caller-owned state of one digest in progress.
+struct md5_context {
+    uint32_t state[4];  // chaining values A, B, C, D
+    uint32_t count[2];  // message bits fed so far, modulo 2^64, low word first
+    uint8_t buffer[64]; // input bytes not yet compressed
+};
+
+// Starts a digest: zero count, RFC 1321 initial chaining values.
+void md5_init(md5_context* context);
+// Feeds length bytes; whole blocks are compressed straight from input.
+void md5_update(md5_context* context, const uint8_t* input, uint32_t length);
+// Pads, writes the 16-byte digest, then clears the whole context to zero.
+void md5_final(uint8_t digest[16], md5_context* context);
+// The digest of length bytes: init, one update, final, on a context of its own.
+void md5_digest(const uint8_t* input, uint32_t length, uint8_t digest[16]);
+// The RFC 1321 compression function: one 64-byte block into state.
+void md5_transform(uint32_t state[4], const uint8_t block[64]);
