@@ -1,9 +1,10 @@
 // The log sink: a process-wide logging module with printf-style entry points per category. A
 // message goes to the system log when its category is in the system-log mask and its level is
 // within the verbosity, and as a time-stamped line to every registered descriptor whose mask
-// holds its category. Every operation returns 0; nothing is reported.
+// holds its category. Every operation returns 0 (log_get_descriptor aside); nothing is reported.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 
 // Message flags. The names avoid the system log's own LOG_* macros.
@@ -22,7 +23,8 @@ constexpr uint32_t LOGSINK_LINE_SIZE = 16384;
 
 #define LOGSINK_PRINTF(f, a) __attribute__((format(printf, f, a)))
 
-// Starts a fresh state with the ident, options (bit 0: LOG_PID) and facility 16; opens the system log.
+// Starts a fresh state with the ident, options (bit 0: LOG_PID) and facility 16; opens the system
+// log.
 int log_open(const char* ident, int32_t options);
 // Keeps a copy of the ident and reopens the system log with it; a null ident does nothing.
 int log_set_ident(const char* ident);
@@ -42,6 +44,8 @@ int log_reset_syslog();
 int log_set_level(uint32_t level);
 // The stored verbosity.
 uint32_t log_get_level();
+// Copies the record at index (registration order) into fd and mask; 0, or -1 past the end.
+int log_get_descriptor(uint32_t index, int* fd, uint32_t* mask);
 // Logs one message with the given flags.
 int log_message(uint32_t flags, const char* format, ...) LOGSINK_PRINTF(2, 3);
 
@@ -52,3 +56,13 @@ int log_notice(const char* format, ...) LOGSINK_PRINTF(1, 2);       // notice, l
 int log_warning(const char* format, ...) LOGSINK_PRINTF(1, 2);      // warning, level 1
 int log_error(const char* format, ...) LOGSINK_PRINTF(1, 2);        // error, level 0
 int log_critical(const char* format, ...) LOGSINK_PRINTF(1, 2);     // critical, level 0
+
+// The system-log priority (LOG_ERR ... LOG_DEBUG) of a message with these flags under the given
+// mask and verbosity, or -1 when the message does not go to the system log.
+int32_t log_syslog_priority(uint32_t flags, uint32_t syslog_mask, uint32_t verbosity);
+// Prepares the system-log text of a message in the line buffer and returns the buffer. Normally
+// it holds the category prefix followed by format, for vsyslog to expand with args, and
+// *expanded is cleared. When prefix and format do not fit, it holds the prefix and the message
+// expanded with args (cut to the buffer), *expanded is set, and it must be logged with "%s".
+const char* log_syslog_format(uint32_t flags, const char* format, va_list args, bool* expanded)
+    __attribute__((format(printf, 2, 0)));
