@@ -45,6 +45,9 @@ value_entry* lcf_add_value(parser_handle* handle, int32_t id);
 void lcf_apply_defaults(parser_handle* handle, int cmdline_only);
 // Sorts the value entries by id with lcf_compare_values.
 void lcf_sort_values(parser_handle* handle);
+// The decimal integer at the start of text (strtol, base 10), held to the 32-bit range as on the
+// 32-bit target; 0 for null or a text that does not begin with a number.
+int32_t lcf_decimal_number(const char* text);
 
 // --- Reader hooks, called by the configuration-file reader in file order. ---
 

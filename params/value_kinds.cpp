@@ -1,0 +1,207 @@
+// Value kinds: words, the shape tests, the classification of a text, which descriptor type
+// accepts which kind, and the assignment of a checked text to a value entry.
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <regex.h>
+#include <strings.h>
+
+#include "params/lcf_internal.h"
+
+namespace {
+
+// The library-wide buffer that lcf_word_at (and so lcf_get_word) answers in.
+char word_buffer[LCF_TEXT_BUFFER_SIZE];
+
+// The socket-address pattern: "tcp:" with a dotted quad and an optional port, or an absolute
+// path with an optional "unix:" in front. Unanchored, so any text holding a "/" matches.
+constexpr char socket_pattern[] =
+    "(tcp:[0-9]+.[0-9]+.[0-9]+.[0-9]+(:[0-9]+)?)|((unix:)?(/[a-zA-Z0-9._-]*)+)";
+
+// The compiled pattern, made on first use: 0 not tried yet, 1 ready, -1 failed to compile.
+regex_t socket_regex;
+int socket_regex_state = 0;
+
+// Bit of a classified kind in an acceptance mask.
+constexpr uint32_t kind_bit(int32_t kind) {
+    return 1u << kind;
+}
+
+// Every kind a classification can produce.
+constexpr uint32_t any_kind = 0x7ff;
+
+// Accepted kinds per descriptor type, indexed by the type code; codes past the end accept all.
+constexpr uint32_t accepted_kinds[] = {
+    any_kind,                                                // 0 NONE: no check
+    kind_bit(LCF_TYPE_STRING) | kind_bit(LCF_TYPE_INT) |     // 1 STRING: one word
+        kind_bit(LCF_TYPE_IPV4) | kind_bit(LCF_TYPE_SOCKET), //
+    kind_bit(LCF_TYPE_TWO_WORDS),                            // 2 TWO_WORDS
+    kind_bit(LCF_TYPE_THREE_WORDS),                          // 3 THREE_WORDS
+    kind_bit(LCF_TYPE_INT),                                  // 4 INT
+    kind_bit(LCF_TYPE_STRING),                               // 5 BOOL: a plain word
+    kind_bit(LCF_TYPE_IPV4),                                 // 6 IPV4
+    kind_bit(LCF_TYPE_SOCKET) | kind_bit(LCF_TYPE_STRING),   // 7 SOCKET
+    any_kind,                                                // 8 COUNTER
+    kind_bit(LCF_TYPE_STRING),                               // 9 ENUM: a plain word
+    any_kind,                                                // 10 TEXT
+};
+
+// Whether c separates words.
+bool is_blank(char c) {
+    return isspace(static_cast<unsigned char>(c)) != 0;
+}
+
+// The compiled socket pattern, compiling it on the first call; null if it cannot be compiled.
+const regex_t* socket_matcher() {
+    if (socket_regex_state == 0) {
+        socket_regex_state =
+            regcomp(&socket_regex, socket_pattern, REG_EXTENDED | REG_NOSUB) == 0 ? 1 : -1;
+    }
+    return socket_regex_state == 1 ? &socket_regex : nullptr;
+}
+
+} // namespace
+
+// strtol (base 10) of the text's start, held to the 32-bit range; 0 for null or no number.
+int32_t lcf_decimal_number(const char* text) {
+    if (text == nullptr) return 0;
+    long number = strtol(text, nullptr, 10);
+    if (number > INT32_MAX) return INT32_MAX;
+    if (number < INT32_MIN) return INT32_MIN;
+    return static_cast<int32_t>(number);
+}
+
+// Number of white-space separated words; 0 for null or empty.
+uint32_t lcf_count_words(const char* text) {
+    if (text == nullptr) return 0;
+    uint32_t count = 0;
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (!is_blank(*p) && (p == text || is_blank(p[-1]))) ++count;
+    }
+    return count;
+}
+
+// The index-th word copied into the library-wide word buffer; null when there is no such word.
+// A word of 1024 characters or more does not fit and is refused (null) rather than cut, so that
+// a caller never works on a shortened value it cannot tell from the real one.
+const char* lcf_word_at(const char* text, uint32_t index) {
+    if (text == nullptr) return nullptr;
+    const char* p = text;
+    for (uint32_t seen = 0;; ++seen) {
+        while (is_blank(*p)) ++p;
+        if (*p == '\0') return nullptr;
+        const char* start = p;
+        while (*p != '\0' && !is_blank(*p)) ++p;
+        if (seen != index) continue;
+        auto length = static_cast<size_t>(p - start);
+        if (length >= sizeof(word_buffer)) return nullptr;
+        memcpy(word_buffer, start, length);
+        word_buffer[length] = '\0';
+        return word_buffer;
+    }
+}
+
+// 1 if the text is non-empty and strtol (base 10) consumes all of it, else 0.
+int lcf_is_integer(const char* text) {
+    if (text == nullptr || *text == '\0') return 0;
+    char* end = nullptr;
+    (void)strtol(text, &end, 10);
+    return end != text && *end == '\0' ? 1 : 0;
+}
+
+// 1 if the socket-address pattern occurs anywhere in the text, else 0 (also when it cannot be
+// compiled).
+int lcf_is_socket_address(const char* text) {
+    const regex_t* matcher = socket_matcher();
+    if (text == nullptr || matcher == nullptr) return 0;
+    return regexec(matcher, text, 0, nullptr, 0) == 0 ? 1 : 0;
+}
+
+// 1 if the text is non-empty and starts with four dot-separated unsigned numbers, else 0.
+int lcf_is_ipv4(const char* text) {
+    if (text == nullptr || *text == '\0') return 0;
+    unsigned int part[4];
+    return sscanf(text, "%u.%u.%u.%u", &part[0], &part[1], &part[2], &part[3]) == 4 ? 1 : 0;
+}
+
+// The kind of a text by its shape: 0 no word; one word: INT, else SOCKET, else IPV4, else
+// STRING; two words, three words, or TEXT for more.
+int32_t lcf_classify(const char* text) {
+    switch (lcf_count_words(text)) {
+    case 0:
+        return LCF_TYPE_NONE;
+    case 1:
+        if (lcf_is_integer(text) != 0) return LCF_TYPE_INT;
+        if (lcf_is_socket_address(text) != 0) return LCF_TYPE_SOCKET;
+        if (lcf_is_ipv4(text) != 0) return LCF_TYPE_IPV4;
+        return LCF_TYPE_STRING;
+    case 2:
+        return LCF_TYPE_TWO_WORDS;
+    case 3:
+        return LCF_TYPE_THREE_WORDS;
+    default:
+        return LCF_TYPE_TEXT;
+    }
+}
+
+// 1 if a descriptor of the type accepts a text classified as kind, else 0.
+int lcf_type_accepts(int32_t descriptor_type, int32_t kind) {
+    if (kind < LCF_TYPE_NONE || kind > LCF_TYPE_TEXT) return 0;
+    // Negative codes read as large unsigned ones and, like every code past the table, accept all.
+    auto type = static_cast<uint32_t>(descriptor_type);
+    uint32_t accepted =
+        type < sizeof(accepted_kinds) / sizeof(accepted_kinds[0]) ? accepted_kinds[type] : any_kind;
+    return (accepted & kind_bit(kind)) != 0 ? 1 : 0;
+}
+
+// Position of the first list entry equal to the text without regard to case; -1 when the
+// descriptor is null, not an enumeration, has no list or no entry matches.
+int32_t lcf_enum_index(const parameter_descriptor* descriptor, const char* text) {
+    if (descriptor == nullptr || descriptor->type != LCF_TYPE_ENUM) return -1;
+    if (descriptor->enum_values == nullptr || text == nullptr) return -1;
+    for (int32_t i = 0; descriptor->enum_values[i] != nullptr; ++i) {
+        if (strcasecmp(descriptor->enum_values[i], text) == 0) return i;
+    }
+    return -1;
+}
+
+// Replaces the entry's text with a copy of text, or with "yes"/"no" after the number for a
+// BOOL descriptor. Returns 0; 3 if the copy cannot be made, the old text then staying in place.
+int lcf_store_text(value_entry* entry, const parameter_descriptor* descriptor, const char* text) {
+    if (entry == nullptr) return LCF_OK;
+    if (descriptor != nullptr && descriptor->type == LCF_TYPE_BOOL) {
+        text = entry->number != 0 ? "yes" : "no";
+    }
+    char* copy = nullptr;
+    if (text != nullptr) {
+        copy = strdup(text);
+        if (copy == nullptr) return LCF_ERROR_CANT_ALLOCATE_MEMORY;
+    }
+    free(entry->text);
+    entry->text = copy;
+    return LCF_OK;
+}
+
+// Classifies the text, checks it against the descriptor's type and stores it with its number.
+// 6: kind refused, entry untouched; 8: enumeration text not in the list, the entry then has
+// type 9 and keeps its text and number; 3: no entry to store into (its array could not be made).
+int lcf_assign(value_entry* entry, const parameter_descriptor* descriptor, const char* text) {
+    if (entry == nullptr) return LCF_ERROR_CANT_ALLOCATE_MEMORY;
+    if (descriptor == nullptr) return LCF_ERROR_DIFFERENT_PARAMETER_TYPE;
+    if (lcf_type_accepts(descriptor->type, lcf_classify(text)) == 0) {
+        return LCF_ERROR_DIFFERENT_PARAMETER_TYPE;
+    }
+    entry->type = descriptor->type;
+    if (descriptor->type == LCF_TYPE_ENUM) {
+        int32_t position = lcf_enum_index(descriptor, text);
+        if (position < 0) return LCF_ERROR_WRONG_ENUM_VALUE;
+        entry->number = position;
+    } else if (descriptor->type == LCF_TYPE_BOOL) {
+        entry->number = text != nullptr && strcasecmp(text, "yes") == 0 ? 1 : 0;
+    } else {
+        entry->number = lcf_decimal_number(text);
+    }
+    return lcf_store_text(entry, descriptor, text);
+}
