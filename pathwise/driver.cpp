@@ -1,0 +1,170 @@
+#include "pathwise/driver.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+
+#include "logsink/logsink.h"
+#include "pathwise/config_loading.h"
+#include "pathwise/path_names.h"
+#include "pathwise/result_codes.h"
+#include "selfcheck/selfcheck.h"
+
+namespace {
+
+// What a failed run writes: the log line (or none) and the standard-error line (or none);
+// "%s" stands for the failing argument.
+struct failure_row {
+    int code;
+    const char* log_format;
+    const char* stderr_format;
+};
+
+constexpr failure_row failure_rows[] = {
+    {PW_ERR_CREATE_PARSER, "[NOLOGID]: Can't create parameters parser",
+     "ERR:Can't create parameters parser\n"},
+    {PW_ERR_CONFIG, "[NOLOGID]: Can't parse config file\n", "ERR:Can't parse config file\n"},
+    {PW_ERR_WRITE_OUTPUT, "[NOLOGID]: Can't write to standard output",
+     "ERR:Can't write to standard output\n"},
+    {PW_ERR_UNKNOWN_PATH_NAME, "[NOLOGID]: Specified path name (%s) doesn't exist",
+     "ERR:Specified path name (%s) doesn't exist\n"},
+    {PW_ERR_NO_PATH_ARGUMENT, nullptr, "ERR:Parameter for path name (%s) wasn't specified\n"},
+    {PW_ERR_NO_MEMORY, "[NOLOGID]: There is not enough memory", "ERR:There is not enough memory\n"},
+};
+
+// The requests of a command line and the flags they imply.
+struct request_counts {
+    int parameters; // -a requests
+    int paths;      // -p requests
+    int quiet;      // some argument is -q
+};
+
+// 1 if argv[i] is the option (compared without regard to case) and an argument follows it.
+int is_request(int argc, char** argv, int i, const char* option) {
+    return i + 1 < argc && strcasecmp(argv[i], option) == 0;
+}
+
+// Counts the -a and -p requests and notes -q, over the whole vector.
+request_counts count_requests(int argc, char** argv) {
+    request_counts counts{0, 0, 0};
+    for (int i = 0; i < argc; ++i) {
+        if (is_request(argc, argv, i, "-a")) ++counts.parameters;
+        if (is_request(argc, argv, i, "-p")) ++counts.paths;
+        if (strcasecmp(argv[i], "-q") == 0) counts.quiet = 1;
+    }
+    return counts;
+}
+
+// A zero-filled table of the built-in rows followed by one text row per -a request, ids from
+// FIRST_REQUEST_ID upwards in command-line order; null when it cannot be allocated.
+parameter_descriptor* build_descriptor_table(int argc, char** argv, int parameters) {
+    size_t rows = BUILTIN_DESCRIPTOR_COUNT + static_cast<size_t>(parameters);
+    auto* table = static_cast<parameter_descriptor*>(calloc(rows, sizeof(parameter_descriptor)));
+    if (table == nullptr) return nullptr;
+    memcpy(table, builtin_descriptors, sizeof builtin_descriptors);
+    parameter_descriptor* next = table + BUILTIN_DESCRIPTOR_COUNT;
+    int32_t id = FIRST_REQUEST_ID;
+    for (int i = 0; i < argc; ++i) {
+        if (!is_request(argc, argv, i, "-a")) continue;
+        next->id = id++;
+        next->name = argv[i + 1];
+        next->type = LCF_TYPE_TEXT;
+        ++next;
+    }
+    return table;
+}
+
+// Answers the requests in command-line order until one fails; returns its code (0 if none) and
+// points *failing at its argument.
+int answer_requests(const parser_handle* handle, int argc, char** argv, int labelled,
+                    const char** failing) {
+    int32_t next_id = FIRST_REQUEST_ID;
+    for (int i = 0; i < argc; ++i) {
+        int code = PW_OK;
+        if (is_request(argc, argv, i, "-a")) {
+            code = answer_parameter(handle, argv[i + 1], next_id, labelled);
+            if (code == PW_OK) ++next_id;
+        } else if (is_request(argc, argv, i, "-p")) {
+            const char* argument = argv[i + 1];
+            code = print_path(path_name_of(argument), path_argument_of(argument), labelled);
+        }
+        if (code != PW_OK) {
+            *failing = argv[i + 1];
+            return code;
+        }
+    }
+    return PW_OK;
+}
+
+// Flushes standard output; 1 if anything written to it was lost.
+int output_lost() {
+    return fflush(stdout) != 0 || ferror(stdout) != 0;
+}
+
+// Counts, declares, loads and answers; returns the run's result code.
+int run_requests(int argc, char** argv) {
+    request_counts counts = count_requests(argc, argv);
+    const char* failing = nullptr;
+    int code = PW_OK;
+    parser_handle* handle = nullptr;
+    parameter_descriptor* table = build_descriptor_table(argc, argv, counts.parameters);
+    if (table == nullptr) {
+        code = PW_ERR_NO_MEMORY;
+    } else {
+        uint32_t rows = BUILTIN_DESCRIPTOR_COUNT + static_cast<uint32_t>(counts.parameters);
+        handle = lcf_create(rows, table);
+        if (handle == nullptr) {
+            code = PW_ERR_CREATE_PARSER;
+        } else if ((load_configuration(handle, argc, argv) & LOAD_FILE_OK) == 0) {
+            code = PW_ERR_CONFIG;
+        } else {
+            int labelled = counts.parameters + counts.paths > 1;
+            code = answer_requests(handle, argc, argv, labelled, &failing);
+        }
+    }
+    // Answers lost on the way out must not look like success; a request's own failure keeps
+    // its code.
+    if (output_lost() && code == PW_OK) code = PW_ERR_WRITE_OUTPUT;
+    if (code != PW_OK) report_failure(code, failing, counts.quiet);
+    lcf_destroy(handle);
+    free(table);
+    return code;
+}
+
+} // namespace
+
+void print_usage(const char* program) {
+    printf("Usage: %s [-c <path_to_configfile>] -a <parameter_name> -p <path_name> [-q] \n",
+           program);
+}
+
+int answer_parameter(const parser_handle* handle, const char* name, int32_t id, int labelled) {
+    const char* value = lcf_get_string(handle, id);
+    if (value == nullptr) return PW_ERR_NO_VALUE;
+    if (labelled) printf("%s:", name);
+    printf("%s\n", value);
+    return PW_OK;
+}
+
+void report_failure(int code, const char* argument, int quiet) {
+    if (argument == nullptr) argument = "";
+    for (const failure_row& row : failure_rows) {
+        if (row.code != code) continue;
+        if (row.log_format != nullptr) log_error(row.log_format, argument);
+        if (!quiet) fprintf(stderr, row.stderr_format, argument);
+        return;
+    }
+}
+
+int pathwise_main(int argc, char** argv) {
+    if (selfcheck_run(argc > 0 ? argv[0] : nullptr) != 0) {
+        fputs("ERR:Executable integrity check failed\n", stderr);
+        return PW_ERR_INTEGRITY;
+    }
+    if (argc < 2) {
+        print_usage(argc > 0 ? argv[0] : "pathwise");
+        return output_lost() ? PW_ERR_WRITE_OUTPUT : PW_OK;
+    }
+    return run_requests(argc, argv);
+}

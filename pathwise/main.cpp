@@ -1,1 +1,3 @@
-int main() { return 0; }
+#include "pathwise/driver.h"
+
+int main(int argc, char** argv) { return pathwise_main(argc, argv); }
