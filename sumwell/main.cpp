@@ -1,1 +1,142 @@
-int main() { return 0; }
+// sumwell: prints the MD5 digest of each file named on the command line, or of its own
+// executable in benchmark mode, as "<digest> *<name>" lines.
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "selfcheck/selfcheck.h"
+#include "sumwell/checksum.h"
+
+namespace {
+
+constexpr const char* version_lines[] = {
+    "Velmar Version 3.0.0 [0284]",
+    "VOR30/Release version, built at Jun 27 2008, 12:24:22 by quelm",
+};
+
+constexpr char usage_format[] =
+    "Usage: %s [-b repeats] [-t tailbytes] file file...\nWhere:\n -b repeats - run benchmark "
+    "repeats times\n -t tailbytes - not count tailbytes bytes from file tail in cksum\n";
+
+// Where the running executable can be opened even when argv[0] names another file or none.
+constexpr char own_executable[] = "/proc/self/exe";
+
+// Exit status when standard output could not be written; no other outcome uses it.
+constexpr int output_failed_status = 2;
+
+// What the command line asks for.
+struct settings {
+    int32_t repeats = 1;
+    int benchmark = 0; // how many "-b" options were given
+    int32_t tail = 0;  // compared as unsigned: a negative tail exceeds every file size
+};
+
+// The errno of the first failed write to standard output, or 0 while none failed.
+int output_error = 0;
+
+// True when standard output has failed; notes the error number the first time.
+bool output_failed() {
+    if (output_error == 0 && ferror(stdout)) output_error = errno != 0 ? errno : EIO;
+    return output_error != 0;
+}
+
+// Flushes standard output and returns status, or reports a failed write and returns 2.
+int finish(int status) {
+    if (fflush(stdout) != 0 && output_error == 0) output_error = errno != 0 ? errno : EIO;
+    if (!output_failed()) return status;
+    fprintf(stderr, "Error! write to standard output failed: %s\n", strerror(output_error));
+    return output_failed_status;
+}
+
+// True when some argument after the program name is exactly "--print-version".
+bool asks_for_version(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (strcmp(argv[i], "--print-version") == 0) return true;
+    }
+    return false;
+}
+
+// Reads a decimal number the way the options always have: strtol, no validation, kept to
+// 32 bits. Out-of-range numbers stop at the 32-bit limits, as strtol's own do where long has
+// 32 bits, so that 4294967296 means the same in a 64-bit build and not 0.
+int32_t number_argument(const char* text) {
+    long value = strtol(text, nullptr, 10);
+    if (value > INT32_MAX) return INT32_MAX;
+    if (value < INT32_MIN) return INT32_MIN;
+    return static_cast<int32_t>(value);
+}
+
+// Parses the options into s. Returns 0, or -1 after getopt reported an unknown option or a
+// missing argument. optind is left at the first file argument.
+int parse_options(int argc, char** argv, settings* s) {
+    int option;
+    while ((option = getopt(argc, argv, "b:t:")) != -1) {
+        switch (option) {
+        case 'b':
+            s->repeats = number_argument(optarg);
+            ++s->benchmark;
+            break;
+        case 't':
+            s->tail = number_argument(optarg);
+            break;
+        default:
+            return -1;
+        }
+    }
+    return 0;
+}
+
+// The file that benchmark mode sums: the running executable itself, so that a different or
+// missing file named by argv[0] cannot take its place; argv[0] only when that cannot be opened.
+const char* benchmark_path(const char* argv0) {
+    int fd = open(own_executable, O_RDONLY);
+    if (fd < 0) return argv0;
+    close(fd);
+    return own_executable;
+}
+
+// Sums the program's own executable repeats times, each line naming it as program.
+void run_benchmark(const char* program, const settings& s) {
+    const char* path = benchmark_path(program);
+    for (int32_t i = 0; i < s.repeats && !output_failed(); ++i) {
+        sum_file(path, program, static_cast<uint32_t>(s.tail), stdout, stderr);
+    }
+}
+
+// Sums each file argument in order; a failing file does not stop the others.
+void sum_files(int count, char** paths, const settings& s) {
+    for (int i = 0; i < count && !output_failed(); ++i) {
+        sum_file(paths[i], paths[i], static_cast<uint32_t>(s.tail), stdout, stderr);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "sumwell";
+    if (selfcheck_run(argc > 0 ? argv[0] : nullptr) != 0) {
+        fputs("Error! executable integrity check failed\n", stderr);
+        return 126;
+    }
+    if (asks_for_version(argc, argv)) {
+        for (const char* line : version_lines) printf("%s\n", line);
+        return finish(0);
+    }
+
+    settings s;
+    if (parse_options(argc, argv, &s) != 0) {
+        printf(usage_format, program);
+        fflush(stdout);
+        return 1;
+    }
+    if (s.benchmark > 0) {
+        run_benchmark(program, s);
+    } else {
+        sum_files(argc - optind, argv + optind, s);
+    }
+    return finish(0);
+}

@@ -1,0 +1,213 @@
+// Every compression kernel this processor runs, against RFC 1321's test suite through md5_update
+// and against the portable compression function on random blocks at every start alignment.
+#include "sumwell/md5_kernels.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "sumwell/md5.h"
+
+namespace {
+
+// Goes back to the automatic kernel choice when a test ends, whatever it forced.
+struct KernelTest : ::testing::Test {
+    void TearDown() override { md5_force_kernel(nullptr); }
+};
+
+// The names of the kernels this processor supports, in table order.
+std::vector<std::string> supported_kernels() {
+    std::vector<std::string> names;
+    for (const md5_kernel& k : md5_kernel_table) {
+        if (k.supported()) names.push_back(k.name);
+    }
+    return names;
+}
+
+// The digest as 32 lower-case hexadecimal characters.
+std::string hex(const uint8_t digest[16]) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (int i = 0; i < 16; ++i) {
+        out += digits[digest[i] >> 4];
+        out += digits[digest[i] & 15];
+    }
+    return out;
+}
+
+// The digest of message fed to md5_update starting at offset bytes into a buffer of its own,
+// which ends where the message ends so that the address sanitizer sees any read past it.
+std::string digest_at(const std::vector<uint8_t>& message, size_t offset) {
+    std::vector<uint8_t> storage(std::max<size_t>(1, message.size() + offset));
+    if (!message.empty()) std::memcpy(storage.data() + offset, message.data(), message.size());
+    uint8_t digest[16];
+    md5_digest(storage.data() + offset, static_cast<uint32_t>(message.size()), digest);
+    return hex(digest);
+}
+
+// The digest of message with every block run by the portable compression function alone.
+std::string reference_digest(const std::vector<uint8_t>& message) {
+    uint32_t state[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
+    size_t whole = message.size() / 64;
+    for (size_t i = 0; i < whole; ++i) md5_transform(state, message.data() + 64 * i);
+    // The padded tail: the rest, 0x80, zeros to 56 modulo 64, the bit count little-endian.
+    std::vector<uint8_t> tail(message.begin() + long(whole * 64), message.end());
+    tail.push_back(0x80);
+    while (tail.size() % 64 != 56) tail.push_back(0);
+    uint64_t bits = uint64_t(message.size()) * 8;
+    for (int i = 0; i < 8; ++i) tail.push_back(uint8_t(bits >> (8 * i)));
+    for (size_t i = 0; i < tail.size(); i += 64) md5_transform(state, tail.data() + i);
+    uint8_t digest[16];
+    for (int i = 0; i < 16; ++i) digest[i] = uint8_t(state[i / 4] >> (8 * (i % 4)));
+    return hex(digest);
+}
+
+// n bytes from generator.
+std::vector<uint8_t> random_bytes(std::mt19937& generator, size_t n) {
+    std::vector<uint8_t> out(n);
+    for (uint8_t& b : out) b = uint8_t(generator());
+    return out;
+}
+
+// The name of the first kernel in the table that is preferred on this processor.
+std::string first_preferred() {
+    for (const md5_kernel& k : md5_kernel_table) {
+        if (k.preferred()) return k.name;
+    }
+    return "";
+}
+
+TEST_F(KernelTest, AutomaticChoiceIsFirstPreferredAndPreferredImpliesSupported) {
+    std::vector<std::string> names = supported_kernels();
+    EXPECT_NE(std::find(names.begin(), names.end(), "scalar"), names.end());
+    EXPECT_NE(std::find(names.begin(), names.end(), "portable"), names.end());
+    for (const md5_kernel& k : md5_kernel_table) {
+        if (k.preferred()) {
+            EXPECT_TRUE(k.supported()) << k.name;
+        }
+    }
+    // The reference is never chosen while the scalar kernel is there.
+    EXPECT_NE(first_preferred(), "portable");
+    EXPECT_EQ(md5_kernel_name(), first_preferred());
+}
+
+TEST_F(KernelTest, ForcingUnknownOrUnsupportedNameChangesNothing) {
+    ASSERT_EQ(md5_force_kernel("scalar"), 0);
+    EXPECT_EQ(md5_force_kernel("no-such-kernel"), -1);
+    EXPECT_EQ(md5_force_kernel(""), -1);
+    EXPECT_EQ(md5_force_kernel("SCALAR"), -1);
+    for (const md5_kernel& k : md5_kernel_table) {
+        if (!k.supported()) {
+            EXPECT_EQ(md5_force_kernel(k.name), -1) << k.name;
+        }
+    }
+    EXPECT_STREQ(md5_kernel_name(), "scalar");
+    ASSERT_EQ(md5_force_kernel(nullptr), 0);
+    EXPECT_EQ(md5_kernel_name(), first_preferred());
+}
+
+TEST_F(KernelTest, Rfc1321SuiteThroughUpdateWithEveryKernel) {
+    struct Case {
+        const char* message;
+        const char* digest;
+    };
+    static constexpr Case suite[] = {
+        {"", "d41d8cd98f00b204e9800998ecf8427e"},
+        {"a", "0cc175b9c0f1b6a831c399e269772661"},
+        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+        {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+        {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
+        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+         "d174ab98d277d9f5a5611c2c9f419d9f"},
+        {"1234567890123456789012345678901234567890"
+         "1234567890123456789012345678901234567890",
+         "57edf4a22be3c955ac49da2e2107b67a"},
+    };
+    for (const std::string& name : supported_kernels()) {
+        ASSERT_EQ(md5_force_kernel(name.c_str()), 0) << name;
+        for (const Case& c : suite) {
+            std::vector<uint8_t> m(c.message, c.message + std::strlen(c.message));
+            for (size_t offset : {0, 1, 3}) {
+                EXPECT_EQ(digest_at(m, offset), c.digest) << name << " '" << c.message << "'";
+            }
+        }
+    }
+}
+
+TEST_F(KernelTest, RandomBlocksAtEveryAlignmentMatchPortableTransform) {
+    std::mt19937 generator(20240611);
+    // Runs of up to 9 blocks (so multi-block loops carry state between blocks), each start
+    // alignment 0 to 63, from random and from extreme chaining values.
+    for (int trial = 0; trial < 256; ++trial) {
+        size_t blocks = 1 + generator() % 9;
+        size_t offset = size_t(trial) % 64;
+        std::vector<uint8_t> storage = random_bytes(generator, offset + 64 * blocks);
+        if (trial % 16 == 15)
+            std::memset(storage.data(), trial % 32 == 15 ? 0xff : 0, storage.size());
+        const uint8_t* data = storage.data() + offset;
+
+        uint32_t start[4];
+        for (uint32_t& w : start) w = uint32_t(generator());
+        if (trial % 8 == 7) std::memset(start, trial % 16 == 7 ? 0xff : 0, sizeof start);
+
+        uint32_t expected[4];
+        std::memcpy(expected, start, sizeof start);
+        for (size_t i = 0; i < blocks; ++i) md5_transform(expected, data + 64 * i);
+
+        for (const md5_kernel& k : md5_kernel_table) {
+            if (!k.supported()) continue;
+            uint32_t state[4];
+            std::memcpy(state, start, sizeof start);
+            k.run(state, data, blocks);
+            EXPECT_EQ(std::memcmp(state, expected, sizeof state), 0)
+                << k.name << " trial " << trial << " blocks " << blocks;
+        }
+    }
+    // Zero blocks leave the state as it was.
+    for (const md5_kernel& k : md5_kernel_table) {
+        if (!k.supported()) continue;
+        uint32_t state[4] = {1, 2, 3, 4};
+        k.run(state, nullptr, 0);
+        EXPECT_EQ(state[0], 1u) << k.name;
+        EXPECT_EQ(state[1], 2u) << k.name;
+        EXPECT_EQ(state[2], 3u) << k.name;
+        EXPECT_EQ(state[3], 4u) << k.name;
+    }
+}
+
+TEST_F(KernelTest, RandomMessagesInRandomPiecesAgreeAcrossKernels) {
+    std::mt19937 generator(7);
+    for (int trial = 0; trial < 60; ++trial) {
+        // Lengths around block and padding boundaries, and longer ones of many blocks.
+        size_t length = trial < 30 ? generator() % 200 : generator() % 20000;
+        std::vector<uint8_t> message = random_bytes(generator, length);
+        std::string expected = reference_digest(message);
+        size_t offset = generator() % 64;
+        for (const std::string& name : supported_kernels()) {
+            ASSERT_EQ(md5_force_kernel(name.c_str()), 0);
+            EXPECT_EQ(digest_at(message, offset), expected) << name << " length " << length;
+
+            // The same bytes in pieces of random sizes, each update from its own alignment.
+            md5_context context;
+            md5_init(&context);
+            size_t at = 0;
+            while (at < length) {
+                size_t n = std::min<size_t>(generator() % 300, length - at);
+                std::vector<uint8_t> shifted(n + 8);
+                size_t shift = generator() % 8;
+                if (n > 0) std::memcpy(shifted.data() + shift, message.data() + at, n);
+                md5_update(&context, shifted.data() + shift, uint32_t(n));
+                at += n;
+            }
+            uint8_t digest[16];
+            md5_final(digest, &context);
+            EXPECT_EQ(hex(digest), expected) << name << " in pieces, length " << length;
+        }
+    }
+}
+
+} // namespace
