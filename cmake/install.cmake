@@ -1,2 +1,78 @@
-# Installation layout: programs, sample configuration and manual pages. Interim: programs only.
-install(TARGETS pathwise sumwell RUNTIME DESTINATION bin)
+# Installation layout. With the product's own root as prefix (the default below) the programs land
+# where pathwise's built-in layout expects them: PREFIX/bin/sumwell is what `pathwise -p sumwell`
+# names, and PREFIX/etc/filter.conf is the configuration it reads by default.
+#
+#   PREFIX/bin/pathwise, PREFIX/bin/sumwell   the stamped programs, byte for byte
+#   PREFIX/etc/filter.conf                    the sample configuration (an existing one is kept)
+#   PREFIX/share/man/man1, man5               the manual pages
+
+if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
+  set(CMAKE_INSTALL_PREFIX "/usr/local/za-ravovidoda3" CACHE PATH "Installation root" FORCE)
+endif()
+
+# The programs carry an integrity trailer after their last linked byte. install(TARGETS) may
+# rewrite a program (RPATH changes, `cmake --install --strip`), which would break the trailer, so
+# the stamped files are copied as plain files, and the copies are compared with the originals.
+install(PROGRAMS $<TARGET_FILE:pathwise> $<TARGET_FILE:sumwell> DESTINATION bin)
+install(CODE "
+  foreach(program \"$<TARGET_FILE:pathwise>\" \"$<TARGET_FILE:sumwell>\")
+    get_filename_component(name \"\${program}\" NAME)
+    set(installed \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/\${name}\")
+    file(SHA256 \"\${program}\" built_hash)
+    file(SHA256 \"\${installed}\" installed_hash)
+    if(NOT built_hash STREQUAL installed_hash)
+      message(FATAL_ERROR \"\${installed} differs from the stamped \${program}\")
+    endif()
+  endforeach()
+")
+
+# The sample configuration becomes etc/filter.conf, unless that file exists already with other
+# content: an installed system's configuration is never overwritten, and the sample is put beside
+# it as etc/filter.conf.sample instead.
+install(CODE "
+  set(sample \"${PROJECT_SOURCE_DIR}/examples/filter.conf\")
+  set(etc \"\${CMAKE_INSTALL_PREFIX}/etc\")
+  set(existing \"\$ENV{DESTDIR}\${etc}/filter.conf\")
+  set(rename filter.conf)
+  if(EXISTS \"\${existing}\")
+    file(SHA256 \"\${sample}\" sample_hash)
+    file(SHA256 \"\${existing}\" existing_hash)
+    if(NOT sample_hash STREQUAL existing_hash)
+      set(rename filter.conf.sample)
+      message(STATUS \"Keeping \${existing}; the sample goes to \${rename}\")
+    endif()
+  endif()
+  # file(INSTALL) puts DESTDIR in front of the destination itself.
+  file(INSTALL DESTINATION \"\${etc}\" TYPE FILE RENAME \${rename} FILES \"\${sample}\")
+")
+
+install(FILES man/pathwise.1 man/sumwell.1 DESTINATION share/man/man1)
+install(FILES man/filter.conf.5 DESTINATION share/man/man5)
+
+# Every manual page must render without a warning, with groff and with man where they exist.
+if(VT_BUILD_TESTS)
+  find_program(VT_GROFF groff)
+  find_program(VT_MAN man)
+  foreach(page pathwise.1 sumwell.1 filter.conf.5)
+    set(file ${PROJECT_SOURCE_DIR}/man/${page})
+    if(VT_GROFF)
+      add_test(NAME manpage_groff_${page} COMMAND ${VT_GROFF} -ww -man -z ${file})
+      set_tests_properties(manpage_groff_${page} PROPERTIES FAIL_REGULAR_EXPRESSION "[^ \t\r\n]")
+    endif()
+    if(VT_MAN)
+      add_test(NAME manpage_man_${page}
+               COMMAND sh -c "LC_ALL=C MANWIDTH=80 \"$0\" --warnings -l \"$1\" 2>&1 >/dev/null"
+               ${VT_MAN} ${file})
+      set_tests_properties(manpage_man_${page} PROPERTIES FAIL_REGULAR_EXPRESSION "[^ \t\r\n]")
+    endif()
+  endforeach()
+endif()
+
+# The installation test (tests/pathwise_install_test.cpp) runs `cmake --install` on this build.
+if(TARGET pathwise_e2e)
+  target_compile_definitions(pathwise_e2e PRIVATE
+    VT_BUILD_DIR="${PROJECT_BINARY_DIR}"
+    VT_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    VT_CMAKE_COMMAND="${CMAKE_COMMAND}")
+  add_dependencies(pathwise_e2e pathwise sumwell)
+endif()

@@ -1,6 +1,54 @@
 // The executable integrity self-check that both programs run before anything else.
+//
+// A stamped program ends with a fixed-length text trailer that records the MD5 digest of every
+// byte before it:
+//
+//     "\nintegrity-md5:" + 32 lower-case hexadecimal digits + "\n"   (48 bytes)
+//
+// Because the trailer has a fixed length, `sumwell -t 48 PROGRAM` prints the digest that the
+// trailer of PROGRAM must hold, and `tail -c 47 PROGRAM` shows the trailer itself.
 #pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Length of the trailer in bytes.
+constexpr size_t SELFCHECK_TRAILER_SIZE = 48;
+// The text that opens the trailer; the 32 digest digits and a line end follow it.
+constexpr char SELFCHECK_TRAILER_MAGIC[] = "\nintegrity-md5:";
+constexpr size_t SELFCHECK_MAGIC_SIZE = sizeof SELFCHECK_TRAILER_MAGIC - 1;
+
+// Outcomes of a check, 0 when the file is intact.
+enum selfcheck_status {
+    SELFCHECK_OK = 0,
+    SELFCHECK_UNREADABLE = 1, // the file could not be opened, examined or read
+    SELFCHECK_NO_TRAILER = 2, // the file is shorter than a trailer, or its tail is no trailer
+    SELFCHECK_MISMATCH = 3,   // the trailer records another digest than the bytes before it have
+};
 
 // Checks that the running program's executable is unaltered; argv0 is the first argument vector
 // entry (or null). Returns 0 when the check passes, nonzero when the program must stop.
 int selfcheck_run(const char* argv0);
+
+// Opens the running executable read-only: self_path (normally "/proc/self/exe") when it opens,
+// else argv0 as given. Returns the descriptor, or -1 when neither opens.
+int selfcheck_open_executable(const char* self_path, const char* argv0);
+
+// Checks the open file fd (from its start, whatever its offset) against its trailer. Returns a
+// selfcheck_status; the descriptor stays open.
+int selfcheck_verify_fd(int fd);
+
+// Checks the file at path against its trailer. Returns a selfcheck_status.
+int selfcheck_verify_file(const char* path);
+
+// Writes the trailer that records digest into out (exactly SELFCHECK_TRAILER_SIZE bytes, no NUL).
+void selfcheck_format_trailer(const uint8_t digest[16], char out[SELFCHECK_TRAILER_SIZE]);
+
+// Reads the digest out of the SELFCHECK_TRAILER_SIZE bytes at tail. Returns 0 and fills digest
+// when they form a well-made trailer (magic, 32 lower-case hexadecimal digits, line end), else
+// SELFCHECK_NO_TRAILER.
+int selfcheck_parse_trailer(const char* tail, uint8_t digest[16]);
+
+// Digests the first length bytes of the open file fd (read from offset 0) into digest.
+// Returns 0, or SELFCHECK_UNREADABLE when the bytes cannot be read.
+int selfcheck_digest_prefix(int fd, uint64_t length, uint8_t digest[16]);

@@ -1,0 +1,97 @@
+// pathwise's integrity self-check, run on altered and untouched copies of the built program.
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "tests/run_program.h"
+
+namespace {
+
+constexpr size_t trailer_size = 48;
+const std::string magic = "\nintegrity-md5:";
+const std::string refusal = "ERR:Executable integrity check failed\n";
+
+// The whole content of the file at path.
+std::string read_file(const std::string& path) {
+    std::string content;
+    FILE* file = fopen(path.c_str(), "rb");
+    if (file == nullptr) return content;
+    char buffer[65536];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, n);
+    fclose(file);
+    return content;
+}
+
+// Writes content as an executable file name in dir and returns its path.
+std::string write_program(const scratch_dir& dir, const std::string& name,
+                          const std::string& content) {
+    std::string path = dir.write(name, content);
+    chmod(path.c_str(), 0755);
+    return path;
+}
+
+class PathwiseSelfcheck : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        original = read_file(pathwise_program());
+        ASSERT_GT(original.size(), trailer_size);
+        ASSERT_EQ(original.substr(original.size() - trailer_size, magic.size()), magic)
+            << "the built pathwise carries no integrity trailer";
+        config = scratch.write("filter.conf", "RootPath /opt/mf\n");
+    }
+    // Arguments that make an intact pathwise print /opt/mf and exit 0.
+    std::vector<std::string> request() const { return {"-c", config, "-p", "main-root"}; }
+
+    std::string original;
+    scratch_dir scratch;
+    std::string config;
+};
+
+TEST_F(PathwiseSelfcheck, AlteredCopiesStopWith126BeforeDoingAnything) {
+    size_t text = original.find("Velmar Version");
+    ASSERT_NE(text, std::string::npos);
+    std::string text_changed = original;
+    text_changed[text] = 'W';
+    std::string before_trailer = original;
+    before_trailer[before_trailer.size() - trailer_size - 1] ^= 0x20;
+    std::string other_digest = original;
+    other_digest[other_digest.size() - 2] =
+        other_digest[other_digest.size() - 2] == '0' ? '1' : '0';
+
+    struct altered_case {
+        const char* what;
+        std::string content;
+    };
+    const altered_case cases[] = {
+        {"version text changed", text_changed},
+        {"last byte before the trailer changed", before_trailer},
+        {"trailer cut off", original.substr(0, original.size() - trailer_size)},
+        {"trailer records another digest", other_digest},
+    };
+    int n = 0;
+    for (const altered_case& c : cases) {
+        std::string copy = write_program(scratch, "pathwise" + std::to_string(n++), c.content);
+        std::vector<std::string> args = request();
+        args.push_back("-q"); // quiet mode does not silence the refusal
+        run_result r = run_program(copy, args);
+        EXPECT_EQ(r.status, 126) << c.what;
+        EXPECT_EQ(r.err, refusal) << c.what;
+        EXPECT_EQ(r.out, "") << c.what;
+    }
+}
+
+TEST_F(PathwiseSelfcheck, UntouchedCopyUnderAnotherNameRunsNormally) {
+    std::string copy = write_program(scratch, "where-is", original);
+    run_result r = run_program(copy, request());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, "/opt/mf\n");
+
+    run_options missing_name;
+    missing_name.argv0 = "pathwise-started-by-another-name";
+    EXPECT_EQ(run_program(copy, request(), missing_name).out, "/opt/mf\n");
+}
+
+} // namespace
