@@ -1,4 +1,4 @@
-// The per-step constants of the MD5 compression function, shared by the compression kernels:
+// The per-step constants of the MD5 compression function, shared by md5_transform and the kernels:
 // step i (0 to 63) belongs to round i / 16, adds message word md5_word_index[i] and the
 // sine-derived constant md5_sine[i], and rotates left by md5_shift[i].
 #pragma once
