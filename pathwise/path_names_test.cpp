@@ -2,6 +2,7 @@
 
 #include "pathstore/pathstore.h"
 #include "pathwise/result_codes.h"
+#include "tests/documented_paths.h"
 
 #include <gtest/gtest.h>
 
@@ -34,87 +35,6 @@ printed print(const char* name, const char* argument, int labelled = 0) {
     fflush(stdout);
     return {code, testing::internal::GetCapturedStdout()};
 }
-
-struct expected_row {
-    const char* name;
-    bool needs_argument;
-    const char* path; // with the default layout; rows that need one get the argument "ARG"
-};
-
-// The documented vocabulary with the default layout, written out independently of the table.
-const expected_row documented_rows[] = {
-    {"main-root", false, "/usr/local/za-ravovidoda3"},
-    {"filter-config", false, "/usr/local/za-ravovidoda3/etc/filter.conf"},
-    {"config-root", false, "/usr/local/za-ravovidoda3/conf"},
-    {"config-bin-root", false, "/usr/local/za-ravovidoda3/conf/data"},
-    {"config-src-root", false, "/usr/local/za-ravovidoda3/conf/src"},
-    {"config-tmp-root", false, "/usr/local/za-ravovidoda3/conf/tmp"},
-    {"config-prepare-root", false, "/usr/local/za-ravovidoda3/conf/prepare"},
-    {"config-backup-root", false, "/usr/local/za-ravovidoda3/conf/backup"},
-    {"cfdata-root", false, "/usr/local/za-ravovidoda3/cfdata"},
-    {"cfdata-mainset-root", false, "/usr/local/za-ravovidoda3/cfdata/mainset"},
-    {"compiler", false, "/usr/local/za-ravovidoda3/bin/trellan"},
-    {"quessel", false, "/usr/local/za-ravovidoda3/bin/quessel"},
-    {"compiler-script", false, "/usr/local/za-ravovidoda3/bin/quessel"},
-    {"brannoch", false, "/usr/local/za-ravovidoda3/bin/brannoch"},
-    {"halvick", false, "/usr/local/za-ravovidoda3/bin/halvick"},
-    {"halvick-sh", false, "/usr/local/za-ravovidoda3/bin/halvick.sh"},
-    {"orlenta", false, "/usr/local/za-ravovidoda3/bin/orlenta"},
-    {"sorvane", false, "/usr/local/za-ravovidoda3/bin/sorvane"},
-    {"thttpd", false, "/usr/local/za-ravovidoda3/bin/vor-thttpd"},
-    {"fennolt", false, "/usr/local/za-ravovidoda3/bin/fennolt"},
-    {"updrift", false, "/usr/local/za-ravovidoda3/bin/updrift"},
-    {"sumwell", false, "/usr/local/za-ravovidoda3/bin/sumwell"},
-    {"usersdb-compiler", false, "/usr/local/za-ravovidoda3/bin/ostrevel"},
-    {"filter", false, "/usr/local/za-ravovidoda3/bin/vastrel"},
-    {"ruskel", false, "/usr/local/za-ravovidoda3/control/bin/ruskel"},
-    {"process-server-pid", false, "/usr/local/za-ravovidoda3/run/dunmere.pid"},
-    {"process-server-listen", false, "unix:/usr/local/za-ravovidoda3/run/dunmere.socket"},
-    {"spfd-pid", false, "/usr/local/za-ravovidoda3/run/ox-spfd.pid"},
-    {"spfd-socket", false, "/usr/local/za-ravovidoda3/run/ox-spfd.socket"},
-    {"milter-pid", false, "/usr/local/za-ravovidoda3/run/vor-milter.pid"},
-    {"httpd-pid", false, "/usr/local/za-ravovidoda3/run/vor-thttpd.pid"},
-    {"updater-ini", false, "/usr/local/za-ravovidoda3/etc/updrift.conf"},
-    {"thttpd-ini", false, "/usr/local/za-ravovidoda3/etc/vor-thttpd.conf"},
-    {"protected-domains", false, "/usr/local/za-ravovidoda3/conf/protected_domains"},
-    {"wex-map", false, "/usr/local/za-ravovidoda3/conf/wex.cfg"},
-    {"name-wex", false, "/usr/local/za-ravovidoda3/conf/wex.cfg"},
-    {"profile-db", false, "/usr/local/za-ravovidoda3/conf/data/zediviz.pdb"},
-    {"list-db", false, "/usr/local/za-ravovidoda3/conf/data/zediviz.ldb"},
-    {"config", false, "/usr/local/za-ravovidoda3/conf/data/zediviz.cfg"},
-    {"name-cfilter", false, "/usr/local/za-ravovidoda3/conf/data/data.cfb"},
-    {"name-gsg", false, "/usr/local/za-ravovidoda3/conf/data/data.gsg"},
-    {"cfg-lock", false, "/usr/local/za-ravovidoda3/conf/data/lock.cfg"},
-    {"name-lock", false, "/usr/local/za-ravovidoda3/conf/data/lock.cfg"},
-    {"name-prepare-cfilter", false, "/usr/local/za-ravovidoda3/conf/prepare/data.cfb"},
-    {"name-prepare-gsg", false, "/usr/local/za-ravovidoda3/conf/prepare/data.gsg"},
-    {"prepare-lock", false, "/usr/local/za-ravovidoda3/conf/prepare/.lock"},
-    {"catlist", false, "/usr/local/za-ravovidoda3/cfdata/mainset/catlist.xml"},
-    {"profiles", false, "/usr/local/za-ravovidoda3/conf/src/profiles.xml"},
-    {"emails", false, "/usr/local/za-ravovidoda3/conf/src/emails.xml"},
-    {"iplists", false, "/usr/local/za-ravovidoda3/conf/src/iplists.xml"},
-    {"dnslists", false, "/usr/local/za-ravovidoda3/conf/src/dnsblacklists.xml"},
-    {"main", false, "/usr/local/za-ravovidoda3/conf/src/settings.xml"},
-    {"samples", false, "/usr/local/za-ravovidoda3/conf/src/samples.xml"},
-    {"regexps", false, "/usr/local/za-ravovidoda3/conf/src/regexps.xml"},
-    {"profile", true, "/usr/local/za-ravovidoda3/conf/src/profiles/ARG"},
-    {"hidden-profile", true, "/usr/local/za-ravovidoda3/conf/src/profiles/hidden/ARG"},
-    {"email-list", true, "/usr/local/za-ravovidoda3/conf/src/emails/ARG"},
-    {"ip-list", true, "/usr/local/za-ravovidoda3/conf/src/iplists/ARG"},
-    {"dns-list", true, "/usr/local/za-ravovidoda3/conf/src/dnsblacklists/ARG"},
-    {"sample", true, "/usr/local/za-ravovidoda3/conf/src/samples/ARG"},
-    {"regexp-list", true, "/usr/local/za-ravovidoda3/conf/src/regexps/ARG"},
-    {"config-tmp-subdir", false, "/usr/local/za-ravovidoda3/conf/tmp/~0000"},
-    {"config-tmp-subdir-samples", false, "/usr/local/za-ravovidoda3/conf/tmp/~0000/samples"},
-    {"config-tmp-subdir-profiles", false, "/usr/local/za-ravovidoda3/conf/tmp/~0000/profiles"},
-    {"config-tmp-subdir-iplists", false, "/usr/local/za-ravovidoda3/conf/tmp/~0000/iplists"},
-    {"config-tmp-subdir-emails", false, "/usr/local/za-ravovidoda3/conf/tmp/~0000/emails"},
-    {"config-tmp-subdir-dnsblacklists", false,
-     "/usr/local/za-ravovidoda3/conf/tmp/~0000/dnsblacklists"},
-    {"config-tmp-subdir-regexps", false, "/usr/local/za-ravovidoda3/conf/tmp/~0000/regexps"},
-    {"path-log", false, "/usr/local/za-ravovidoda3/log"},
-    {"path-log-sfupdates", false, "/usr/local/za-ravovidoda3/log/sfupdates.log"},
-};
 
 } // namespace
 
@@ -170,8 +90,8 @@ TEST(PathArgumentSplit, PartsAreCutTo1023CharactersAndBuffersReused) {
 }
 
 TEST_F(PathNames, EveryRowMatchesTheDocumentedVocabulary) {
-    ASSERT_EQ(sizeof documented_rows / sizeof documented_rows[0], size_t{PATH_NAME_COUNT});
-    for (const expected_row& expected : documented_rows) {
+    ASSERT_EQ(sizeof documented_paths / sizeof documented_paths[0], size_t{PATH_NAME_COUNT});
+    for (const documented_path& expected : documented_paths) {
         SCOPED_TRACE(expected.name);
         const path_name_row* row = find_path_name(expected.name);
         ASSERT_NE(row, nullptr);
@@ -180,14 +100,14 @@ TEST_F(PathNames, EveryRowMatchesTheDocumentedVocabulary) {
         EXPECT_EQ(row->plain == nullptr, expected.needs_argument);
         EXPECT_EQ(row->with_argument == nullptr, !expected.needs_argument);
         const char* path = nullptr;
-        EXPECT_EQ(resolve_path(expected.name, expected.needs_argument ? "ARG" : nullptr, &path),
+        EXPECT_EQ(resolve_path(expected.name, expected.needs_argument ? "x.eml" : nullptr, &path),
                   PW_OK);
         EXPECT_STREQ(path, expected.path);
     }
     // And no row beyond the documented ones.
     for (const path_name_row& row : path_name_rows) {
         bool documented = false;
-        for (const expected_row& expected : documented_rows) {
+        for (const documented_path& expected : documented_paths) {
             documented = documented || std::string(expected.name) == row.name;
         }
         EXPECT_TRUE(documented) << row.name;
