@@ -8,18 +8,6 @@
 
 namespace {
 
-// The whole content of the file at path, or "(missing)" when it cannot be read.
-std::string read_file(const std::string& path) {
-    FILE* file = fopen(path.c_str(), "rb");
-    if (file == nullptr) return "(missing)";
-    std::string content;
-    char buffer[65536];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, n);
-    fclose(file);
-    return content;
-}
-
 // Runs a shell command line; the test needs the shell for the documented one-line commands.
 run_result shell(const std::string& command) {
     return run_program("/bin/sh", {"-c", command});

@@ -12,26 +12,6 @@ constexpr size_t trailer_size = 48;
 const std::string magic = "\nintegrity-md5:";
 const std::string refusal = "ERR:Executable integrity check failed\n";
 
-// The whole content of the file at path.
-std::string read_file(const std::string& path) {
-    std::string content;
-    FILE* file = fopen(path.c_str(), "rb");
-    if (file == nullptr) return content;
-    char buffer[65536];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, n);
-    fclose(file);
-    return content;
-}
-
-// Writes content as an executable file name in dir and returns its path.
-std::string write_program(const scratch_dir& dir, const std::string& name,
-                          const std::string& content) {
-    std::string path = dir.write(name, content);
-    chmod(path.c_str(), 0755);
-    return path;
-}
-
 class PathwiseSelfcheck : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -72,7 +52,7 @@ TEST_F(PathwiseSelfcheck, AlteredCopiesStopWith126BeforeDoingAnything) {
     };
     int n = 0;
     for (const altered_case& c : cases) {
-        std::string copy = write_program(scratch, "pathwise" + std::to_string(n++), c.content);
+        std::string copy = scratch.write_program("pathwise" + std::to_string(n++), c.content);
         std::vector<std::string> args = request();
         args.push_back("-q"); // quiet mode does not silence the refusal
         run_result r = run_program(copy, args);
@@ -83,7 +63,7 @@ TEST_F(PathwiseSelfcheck, AlteredCopiesStopWith126BeforeDoingAnything) {
 }
 
 TEST_F(PathwiseSelfcheck, UntouchedCopyUnderAnotherNameRunsNormally) {
-    std::string copy = write_program(scratch, "where-is", original);
+    std::string copy = scratch.write_program("where-is", original);
     run_result r = run_program(copy, request());
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,7 +38,9 @@ void drain(int out_fd, int err_fd, std::string& out, std::string& err) {
     }
 }
 
-int remove_entry(const char* path, const struct stat*, int, FTW*) { return remove(path); }
+int remove_entry(const char* path, const struct stat*, int, FTW*) {
+    return remove(path);
+}
 
 std::string program_from(const char* variable, const char* built) {
     const char* value = getenv(variable);
@@ -86,13 +89,17 @@ run_result run_program(const std::string& program, const std::vector<std::string
     return result;
 }
 
-std::string pathwise_program() { return program_from("PATHWISE_PROGRAM", PATHWISE_BUILT); }
-std::string sumwell_program() { return program_from("SUMWELL_PROGRAM", SUMWELL_BUILT); }
+std::string pathwise_program() {
+    return program_from("PATHWISE_PROGRAM", PATHWISE_BUILT);
+}
+std::string sumwell_program() {
+    return program_from("SUMWELL_PROGRAM", SUMWELL_BUILT);
+}
 
 scratch_dir::scratch_dir() {
     const char* tmp = getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") +
-                          "/vt-test-XXXXXX";
+    std::string pattern =
+        std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/vt-test-XXXXXX";
     if (mkdtemp(pattern.data()) != nullptr) root = pattern;
 }
 
@@ -100,7 +107,9 @@ scratch_dir::~scratch_dir() {
     if (!root.empty()) nftw(root.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
-std::string scratch_dir::path(const std::string& name) const { return root + "/" + name; }
+std::string scratch_dir::path(const std::string& name) const {
+    return root + "/" + name;
+}
 
 std::string scratch_dir::write(const std::string& name, const std::string& content) const {
     std::string full = path(name);
@@ -110,4 +119,21 @@ std::string scratch_dir::write(const std::string& name, const std::string& conte
         fclose(file);
     }
     return full;
+}
+
+std::string scratch_dir::write_program(const std::string& name, const std::string& content) const {
+    std::string full = write(name, content);
+    chmod(full.c_str(), 0755);
+    return full;
+}
+
+std::string read_file(const std::string& path) {
+    std::string content;
+    FILE* file = fopen(path.c_str(), "rb");
+    if (file == nullptr) return content;
+    char buffer[65536];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, n);
+    fclose(file);
+    return content;
 }

@@ -26,6 +26,9 @@ run_result run_program(const std::string& program, const std::vector<std::string
 std::string pathwise_program();
 std::string sumwell_program();
 
+// The whole content of the file at path; empty when it cannot be read.
+std::string read_file(const std::string& path);
+
 // A fresh empty directory under the system's temporary directory, removed with its contents
 // when the object goes away.
 struct scratch_dir {
@@ -37,5 +40,7 @@ struct scratch_dir {
     std::string path(const std::string& name) const;
     // Writes content to name inside the directory and returns its absolute path.
     std::string write(const std::string& name, const std::string& content) const;
+    // Writes content to name inside the directory as an executable file; returns its path.
+    std::string write_program(const std::string& name, const std::string& content) const;
     std::string root;
 };

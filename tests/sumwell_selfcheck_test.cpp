@@ -12,26 +12,6 @@ constexpr size_t trailer_size = 48;
 const std::string magic = "\nintegrity-md5:";
 const std::string refusal = "Error! executable integrity check failed\n";
 
-// The whole content of the file at path.
-std::string read_file(const std::string& path) {
-    std::string content;
-    FILE* file = fopen(path.c_str(), "rb");
-    if (file == nullptr) return content;
-    char buffer[65536];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, n);
-    fclose(file);
-    return content;
-}
-
-// Writes content as an executable file name in dir and returns its path.
-std::string write_program(const scratch_dir& dir, const std::string& name,
-                          const std::string& content) {
-    std::string path = dir.write(name, content);
-    chmod(path.c_str(), 0755);
-    return path;
-}
-
 // The program's bytes with a character of its version text changed: data that nothing reads
 // before the self-check, so the copy still starts and only the check can notice.
 std::string with_text_changed(std::string program) {
@@ -79,7 +59,7 @@ TEST_F(SumwellSelfcheck, AlteredCopiesStopWith126BeforeDoingAnything) {
     };
     int n = 0;
     for (const altered_case& c : cases) {
-        std::string copy = write_program(scratch, "sumwell" + std::to_string(n++), c.content);
+        std::string copy = scratch.write_program("sumwell" + std::to_string(n++), c.content);
         run_result r = run_program(copy, {"--print-version"});
         EXPECT_EQ(r.status, 126) << c.what;
         EXPECT_EQ(r.err, refusal) << c.what;
@@ -88,7 +68,7 @@ TEST_F(SumwellSelfcheck, AlteredCopiesStopWith126BeforeDoingAnything) {
 }
 
 TEST_F(SumwellSelfcheck, ChecksTheRunningFileNotTheNameItWasStartedBy) {
-    std::string copy = write_program(scratch, "renamed-tool", original);
+    std::string copy = scratch.write_program("renamed-tool", original);
     run_result untouched = run_program(copy, {"--print-version"});
     EXPECT_EQ(untouched.status, 0) << untouched.err;
     EXPECT_EQ(untouched.err, "");
@@ -99,7 +79,7 @@ TEST_F(SumwellSelfcheck, ChecksTheRunningFileNotTheNameItWasStartedBy) {
     missing_name.argv0 = scratch.path("no-such-program");
     EXPECT_EQ(run_program(copy, {"--print-version"}, missing_name).status, 0);
 
-    std::string altered = write_program(scratch, "altered", with_text_changed(original));
+    std::string altered = scratch.write_program("altered", with_text_changed(original));
     run_options intact_name;
     intact_name.argv0 = sumwell_program();
     run_result r = run_program(altered, {"--print-version"}, intact_name);

@@ -67,18 +67,6 @@ std::string digest_line(const std::string& digest, const std::string& name) {
     return digest + " *" + name;
 }
 
-// The first bytes of a file, as read back.
-std::string read_file(const std::string& path) {
-    std::string content;
-    FILE* file = fopen(path.c_str(), "rb");
-    if (file == nullptr) return content;
-    char buffer[65536];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, n);
-    fclose(file);
-    return content;
-}
-
 // True when the program under test is a 32-bit ELF executable.
 bool program_is_32_bit() {
     std::string head = read_file(sumwell_program()).substr(0, 5);
