@@ -194,9 +194,12 @@ void release_state() {
 bool reserve_descriptor() {
     if (state.descriptor_count < state.descriptor_capacity) return true;
     uint32_t capacity = state.descriptor_capacity == 0 ? 4 : state.descriptor_capacity * 2;
-    if (capacity <= state.descriptor_capacity || capacity > SIZE_MAX / sizeof(descriptor_record))
+    size_t bytes = 0;
+    // The doubling or the byte count can overflow on a 32-bit build.
+    if (capacity <= state.descriptor_capacity ||
+        __builtin_mul_overflow(size_t{capacity}, sizeof(descriptor_record), &bytes))
         return false;
-    void* grown = realloc(state.descriptors, capacity * sizeof(descriptor_record));
+    void* grown = realloc(state.descriptors, bytes);
     if (grown == nullptr) return false;
     state.descriptors = static_cast<descriptor_record*>(grown);
     state.descriptor_capacity = capacity;
