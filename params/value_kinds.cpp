@@ -114,8 +114,15 @@ int lcf_is_integer(const char* text) {
 // 1 if the socket-address pattern occurs anywhere in the text, else 0 (also when it cannot be
 // compiled).
 int lcf_is_socket_address(const char* text) {
+    if (text == nullptr) return 0;
+    // The pattern's second alternative matches a lone "/", so any text holding one matches; a
+    // text without it can match only the first alternative, which needs "tcp:". Deciding those
+    // two cases here spares the common path the cost of compiling the pattern (pathwise starts
+    // noticeably faster).
+    if (strchr(text, '/') != nullptr) return 1;
+    if (strstr(text, "tcp:") == nullptr) return 0;
     const regex_t* matcher = socket_matcher();
-    if (text == nullptr || matcher == nullptr) return 0;
+    if (matcher == nullptr) return 0;
     return regexec(matcher, text, 0, nullptr, 0) == 0 ? 1 : 0;
 }
 

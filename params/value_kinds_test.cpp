@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <regex.h>
 #include <string>
 
 #include "params/lcf_internal.h"
@@ -72,6 +73,37 @@ TEST(Shapes, IntegerSocketAndIpv4Tests) {
     EXPECT_EQ(lcf_is_integer(nullptr), 0);
     EXPECT_EQ(lcf_is_socket_address(nullptr), 0);
     EXPECT_EQ(lcf_is_ipv4(nullptr), 0);
+}
+
+// The socket test decides texts with a "/" or without "tcp:" without the pattern; it must answer
+// exactly as a search with the documented pattern does.
+TEST(Shapes, SocketShortcutsAgreeWithThePattern) {
+    regex_t pattern;
+    ASSERT_EQ(regcomp(&pattern,
+                      "(tcp:[0-9]+.[0-9]+.[0-9]+.[0-9]+(:[0-9]+)?)|((unix:)?(/[a-zA-Z0-9._-]*)+)",
+                      REG_EXTENDED | REG_NOSUB),
+              0);
+    const char* texts[] = {"",
+                           "/",
+                           "a/b",
+                           "unix:",
+                           "unix:/x",
+                           "tcp:",
+                           "tcp:1.2.3",
+                           "tcp:1.2.3.4",
+                           "tcp:1x2y3z4",
+                           "xtcp:10.0.0.1:25x",
+                           "TCP:1.2.3.4",
+                           "tcp:1.2.3.4 tcp:",
+                           "10.0.0.1:25",
+                           "localhost",
+                           "tcp:a.b.c.d",
+                           "path\\with\\backslashes"};
+    for (const char* text : texts) {
+        int expected = regexec(&pattern, text, 0, nullptr, 0) == 0 ? 1 : 0;
+        EXPECT_EQ(lcf_is_socket_address(text), expected) << text;
+    }
+    regfree(&pattern);
 }
 
 TEST(Classify, KindByShape) {
