@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "sumwell/checksum.h"
 #include "sumwell/md5.h"
 
 namespace {
@@ -30,13 +31,9 @@ std::vector<std::string> supported_kernels() {
 
 // The digest as 32 lower-case hexadecimal characters.
 std::string hex(const uint8_t digest[16]) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (int i = 0; i < 16; ++i) {
-        out += digits[digest[i] >> 4];
-        out += digits[digest[i] & 15];
-    }
-    return out;
+    char text[33];
+    format_hex_digest(digest, text);
+    return text;
 }
 
 // The digest of message fed to md5_update starting at offset bytes into a buffer of its own,

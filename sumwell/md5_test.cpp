@@ -1,4 +1,5 @@
 // The MD5 engine against RFC 1321's test suite, and the incremental interface against itself.
+#include "sumwell/checksum.h"
 #include "sumwell/md5.h"
 
 #include <gtest/gtest.h>
@@ -12,13 +13,9 @@ namespace {
 
 // The digest as 32 lower-case hexadecimal characters.
 std::string hex(const uint8_t digest[16]) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (int i = 0; i < 16; ++i) {
-        out += digits[digest[i] >> 4];
-        out += digits[digest[i] & 15];
-    }
-    return out;
+    char text[33];
+    format_hex_digest(digest, text);
+    return text;
 }
 
 const uint8_t* bytes(const std::string& s) {
