@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "params/lcf.h"
+#include "params/test_support.h"
 
 namespace {
 
@@ -68,16 +69,8 @@ class CommandLine : public ::testing::Test {
         return lcf_parse_command_line(handle, arguments.data(),
                                       static_cast<int32_t>(arguments.size() - 1), flags);
     }
-    std::string text(int32_t id) {
-        const char* value = lcf_get_string(handle, id);
-        return value != nullptr ? value : "<null>";
-    }
-    bool has_entry(int32_t id) {
-        for (uint32_t i = 0; i < lcf_value_count(handle); ++i) {
-            if (lcf_value_id_at(handle, i) == id) return true;
-        }
-        return false;
-    }
+    std::string text(int32_t id) { return text_of(handle, id); }
+    bool has_entry(int32_t id) { return has_entry_for(handle, id); }
 
   private:
     std::vector<std::vector<std::string>> kept; // argument texts outlive the pass

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "params/lcf.h"
+#include "params/test_support.h"
 
 namespace {
 
@@ -44,16 +45,8 @@ class FileReader : public ::testing::Test {
     int parse(const std::string& text) {
         return lcf_parse_buffer(handle, text.data(), text.size());
     }
-    std::string text(int32_t id) {
-        const char* value = lcf_get_string(handle, id);
-        return value != nullptr ? value : "<null>";
-    }
-    bool has_entry(int32_t id) {
-        for (uint32_t i = 0; i < lcf_value_count(handle); ++i) {
-            if (lcf_value_id_at(handle, i) == id) return true;
-        }
-        return false;
-    }
+    std::string text(int32_t id) { return text_of(handle, id); }
+    bool has_entry(int32_t id) { return has_entry_for(handle, id); }
 };
 
 // A scratch directory of its own for each test that needs files.
