@@ -14,7 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "sumwell/md5.h"
+#include "md5/md5.h"
 
 namespace {
 

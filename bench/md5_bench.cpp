@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "sumwell/md5.h"
-#include "sumwell/md5_kernels.h"
+#include "md5/md5.h"
+#include "md5/md5_kernels.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <x86intrin.h>

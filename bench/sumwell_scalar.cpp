@@ -2,7 +2,7 @@
 // whole program; the program itself always takes the automatic choice.
 #include <cstdio>
 
-#include "sumwell/md5_kernels.h"
+#include "md5/md5_kernels.h"
 
 int sumwell_main(int argc, char** argv);
 

@@ -7,11 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "sumwell/md5.h"
+#include "md5/md5.h"
 
 namespace {
-
-constexpr char hex_digits[] = "0123456789abcdef";
 
 // The file is read in chunks of this size into a static buffer (the programs are single-threaded).
 // Reading beats mapping here: a private mapping of the executable costs a page fault per page,
@@ -67,11 +65,9 @@ int selfcheck_digest_prefix(int fd, uint64_t length, uint8_t digest[16]) {
 
 void selfcheck_format_trailer(const uint8_t digest[16], char out[SELFCHECK_TRAILER_SIZE]) {
     memcpy(out, SELFCHECK_TRAILER_MAGIC, SELFCHECK_MAGIC_SIZE);
-    char* hex = out + SELFCHECK_MAGIC_SIZE;
-    for (int i = 0; i < 16; ++i) {
-        hex[2 * i] = hex_digits[digest[i] >> 4];
-        hex[2 * i + 1] = hex_digits[digest[i] & 0x0f];
-    }
+    char hex[33];
+    format_hex_digest(digest, hex);
+    memcpy(out + SELFCHECK_MAGIC_SIZE, hex, 32);
     out[SELFCHECK_TRAILER_SIZE - 1] = '\n';
 }
 

@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include "selfcheck/stamp.h"
-#include "sumwell/md5.h"
+#include "md5/md5.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "sumwell/md5.h"
+#include "md5/md5.h"
 
 namespace {
 
@@ -53,15 +53,6 @@ int map_file(int fd, uint64_t size, mapping* map) {
 }
 
 } // namespace
-
-void format_hex_digest(const uint8_t digest[16], char out[33]) {
-    static constexpr char digits[] = "0123456789abcdef";
-    for (int i = 0; i < 16; ++i) {
-        out[2 * i] = digits[digest[i] >> 4];
-        out[2 * i + 1] = digits[digest[i] & 15];
-    }
-    out[32] = '\0';
-}
 
 void digest_span(const uint8_t* bytes, uint64_t length, uint8_t digest[16]) {
     md5_context context;

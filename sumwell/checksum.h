@@ -10,9 +10,6 @@ enum sum_status {
     SUM_FAILED = 1,  // the file was not summed; its message was written to err
 };
 
-// Writes the 32 lower-case hexadecimal digits of digest and a NUL into out.
-void format_hex_digest(const uint8_t digest[16], char out[33]);
-
 // Digests length bytes at bytes: one update when length fits in 32 bits, else several updates
 // of whole blocks followed by one for the rest, so no byte is lost to a 32-bit length.
 void digest_span(const uint8_t* bytes, uint64_t length, uint8_t digest[16]);

@@ -19,5 +19,7 @@ void md5_update(md5_context* context, const uint8_t* input, uint32_t length);
 void md5_final(uint8_t digest[16], md5_context* context);
 // The digest of length bytes: init, one update, final, on a context of its own.
 void md5_digest(const uint8_t* input, uint32_t length, uint8_t digest[16]);
+// Writes the 32 lower-case hexadecimal digits of digest (high nibble first) and a NUL into out.
+void format_hex_digest(const uint8_t digest[16], char out[33]);
 // The RFC 1321 compression function: one 64-byte block into state.
 void md5_transform(uint32_t state[4], const uint8_t block[64]);

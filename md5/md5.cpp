@@ -1,11 +1,11 @@
 // The MD5 message digest of RFC 1321: context handling, padding and the portable compression
 // function. Whole blocks of an update go to md5_process_blocks, which may use a faster kernel.
-#include "sumwell/md5.h"
+#include "md5/md5.h"
 
 #include <cstring>
 
-#include "sumwell/md5_kernels.h"
-#include "sumwell/md5_steps.h"
+#include "md5/md5_kernels.h"
+#include "md5/md5_steps.h"
 
 namespace {
 
@@ -144,4 +144,13 @@ void md5_transform(uint32_t state[4], const uint8_t block[64]) {
 
     // The decoded words are a copy of message data: leave none of it on the stack.
     wipe(words, sizeof words);
+}
+
+void format_hex_digest(const uint8_t digest[16], char out[33]) {
+    static constexpr char digits[] = "0123456789abcdef";
+    for (int i = 0; i < 16; ++i) {
+        out[2 * i] = digits[digest[i] >> 4];
+        out[2 * i + 1] = digits[digest[i] & 15];
+    }
+    out[32] = '\0';
 }

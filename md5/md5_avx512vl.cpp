@@ -3,7 +3,7 @@
 // rotation one instruction, so each step is 4 dependent operations after b arrives. The sums of
 // message word and constant for all 64 steps are made with whole-block vector operations first,
 // off the dependency chain.
-#include "sumwell/md5_kernels.h"
+#include "md5/md5_kernels.h"
 
 #ifdef MD5_HAVE_AVX512VL_KERNEL
 
@@ -13,7 +13,7 @@
 #include <cstring>
 #include <utility>
 
-#include "sumwell/md5_steps.h"
+#include "md5/md5_steps.h"
 
 #define MD5_AVX512VL_TARGET __attribute__((target("avx512f,avx512vl")))
 

@@ -1,12 +1,12 @@
 // The choice of compression kernel, and the scalar and portable kernels.
-#include "sumwell/md5_kernels.h"
+#include "md5/md5_kernels.h"
 
 #include <atomic>
 #include <cstring>
 #include <utility>
 
-#include "sumwell/md5.h"
-#include "sumwell/md5_steps.h"
+#include "md5/md5.h"
+#include "md5/md5_steps.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Every compression kernel this processor runs, against RFC 1321's test suite through md5_update
 // and against the portable compression function on random blocks at every start alignment.
-#include "sumwell/md5_kernels.h"
-#include "sumwell/rfc1321_suite.h"
+#include "md5/md5_kernels.h"
+#include "md5/rfc1321_suite.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "sumwell/checksum.h"
-#include "sumwell/md5.h"
+#include "md5/md5.h"
 
 namespace {
 

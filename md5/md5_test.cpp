@@ -1,7 +1,6 @@
 // The MD5 engine against RFC 1321's test suite, and the incremental interface against itself.
-#include "sumwell/checksum.h"
-#include "sumwell/md5.h"
-#include "sumwell/rfc1321_suite.h"
+#include "md5/md5.h"
+#include "md5/rfc1321_suite.h"
 
 #include <gtest/gtest.h>
 
