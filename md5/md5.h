@@ -2,6 +2,7 @@
 // start a context, feed it bytes in any number of pieces, finish it into 16 bytes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // The caller-owned state of one digest in progress.
@@ -19,6 +20,20 @@ void md5_update(md5_context* context, const uint8_t* input, uint32_t length);
 void md5_final(uint8_t digest[16], md5_context* context);
 // The digest of length bytes: init, one update, final, on a context of its own.
 void md5_digest(const uint8_t* input, uint32_t length, uint8_t digest[16]);
+
+// One message of a batch: the caller sets data and length, md5_digest_batch fills digest.
+struct md5_message {
+    const uint8_t* data;
+    uint64_t length;
+    uint8_t digest[16];
+};
+
+// Digests count independent messages; each digest is the one md5_digest gives for its bytes.
+// Where the processor has a multi-buffer kernel, several messages share its lanes: a lane whose
+// message runs out of whole blocks takes the next one, and each message's last partial block
+// and padding are finished on their own.
+void md5_digest_batch(md5_message* messages, size_t count);
+
 // Writes the 32 lower-case hexadecimal digits of digest (high nibble first) and a NUL into out.
 void format_hex_digest(const uint8_t digest[16], char out[33]);
 // The RFC 1321 compression function: one 64-byte block into state.
