@@ -1,37 +1,68 @@
-// The choice of compression kernel, and the scalar and portable kernels.
+// The choice of compression kernels, the scalar and portable kernels, and the portable
+// multi-buffer fallback.
 #include "md5/md5_kernels.h"
 
 #include <atomic>
 #include <cstring>
+#include <iterator>
 #include <utility>
+
+#ifdef MD5_HAVE_X86_KERNELS
+#include <x86intrin.h>
+#endif
 
 #include "md5/md5.h"
 #include "md5/md5_steps.h"
 
 namespace {
 
-// The kernel md5_process_blocks runs; null until the first call chooses one. An atomic so that
-// threads digesting separate contexts may make the first choice at the same time; it is
-// constant-initialised, so no constructor runs at program start.
+// The single-stream kernel md5_process_blocks runs once chosen (or forced); null before. Atomics
+// so that threads digesting separate contexts may make the first choice at the same time; they
+// are constant-initialised, so no constructor runs at program start.
 std::atomic<md5_kernel_fn> active_kernel{nullptr};
+// Set by the one call that measures the candidates, so that no other call measures meanwhile.
+std::atomic<bool> calibrating{false};
+// The multi-buffer kernel of md5_digest_batch; null until chosen.
+std::atomic<const md5_multi_kernel*> active_multi{nullptr};
 
-// The entry of the first kernel in the table preferred on this processor (the scalar one always
-// is).
-md5_kernel_fn choose_kernel() {
+// The candidates for the automatic choice on this processor, in table order; returns how many.
+size_t list_candidates(const md5_kernel* out[]) {
+    size_t n = 0;
     for (const md5_kernel& k : md5_kernel_table) {
-        if (k.preferred()) return k.run;
+        if (k.candidate()) out[n++] = &k;
     }
-    return md5_blocks_portable;
+    return n;
 }
 
-// The active kernel, choosing it on first use.
-md5_kernel_fn current_kernel() {
-    md5_kernel_fn run = active_kernel.load(std::memory_order_relaxed);
-    if (run == nullptr) {
-        run = choose_kernel();
-        active_kernel.store(run, std::memory_order_relaxed);
+// md5_process_blocks before the choice is made: makes it now where it can (by the processor's
+// facts, or by measuring on these blocks when they are enough), else compresses with the scalar
+// kernel and leaves the choice to a later call.
+void choose_and_process(uint32_t state[4], const uint8_t* blocks, size_t count) {
+    const md5_kernel* candidates[std::size(md5_kernel_table)];
+    size_t n = list_candidates(candidates);
+    if (n == 1) {
+        active_kernel.store(candidates[0]->run, std::memory_order_relaxed);
+        candidates[0]->run(state, blocks, count);
+        return;
     }
-    return run;
+#ifdef MD5_HAVE_X86_KERNELS
+    if (count >= md5_calibration_blocks * n &&
+        !calibrating.exchange(true, std::memory_order_relaxed)) {
+        md5_kernel_fn fastest = md5_measure_kernels(candidates, n, state, &blocks, &count);
+        active_kernel.store(fastest, std::memory_order_relaxed);
+        fastest(state, blocks, count);
+        return;
+    }
+#endif
+    md5_blocks_scalar(state, blocks, count);
+}
+
+// The automatic choice of multi-buffer kernel: the first supported and preferred one.
+const md5_multi_kernel* choose_multi_kernel() {
+    for (const md5_multi_kernel& k : md5_multi_kernel_table) {
+        if (k.supported() && k.preferred()) return &k;
+    }
+    return &md5_multi_kernel_table[std::size(md5_multi_kernel_table) - 1];
 }
 
 // Reads the 32-bit word at p, least significant byte first, from any alignment.
@@ -101,6 +132,10 @@ bool md5_kernel_always() {
     return true;
 }
 
+bool md5_kernel_never() {
+    return false;
+}
+
 void md5_blocks_portable(uint32_t state[4], const uint8_t* blocks, size_t count) {
     for (size_t i = 0; i < count; ++i) md5_transform(state, blocks + 64 * i);
 }
@@ -121,13 +156,51 @@ void md5_blocks_scalar(uint32_t state[4], const uint8_t* blocks, size_t count) {
     state[3] = d;
 }
 
+void md5_multi_portable(uint32_t* state, const uint8_t* const* data, size_t count) {
+    constexpr size_t lanes = 4;
+    for (size_t l = 0; l < lanes; ++l) {
+        uint32_t s[4] = {state[l], state[lanes + l], state[2 * lanes + l], state[3 * lanes + l]};
+        md5_process_blocks(s, data[l], count);
+        for (size_t w = 0; w < 4; ++w) state[w * lanes + l] = s[w];
+    }
+}
+
+#ifdef MD5_HAVE_X86_KERNELS
+md5_kernel_fn md5_measure_kernels(const md5_kernel* const* kernels, size_t n, uint32_t state[4],
+                                  const uint8_t** blocks, size_t* count) {
+    uint64_t best[std::size(md5_kernel_table)];
+    for (size_t i = 0; i < n; ++i) best[i] = UINT64_MAX;
+    for (size_t run = 0; run < md5_calibration_blocks / md5_calibration_run; ++run) {
+        for (size_t i = 0; i < n; ++i) {
+            uint64_t start = __rdtsc();
+            kernels[i]->run(state, *blocks, md5_calibration_run);
+            uint64_t ticks = __rdtsc() - start;
+            if (ticks < best[i]) best[i] = ticks;
+            *blocks += 64 * md5_calibration_run;
+            *count -= md5_calibration_run;
+        }
+    }
+    size_t fastest = 0;
+    for (size_t i = 1; i < n; ++i) {
+        if (best[i] < best[fastest]) fastest = i;
+    }
+    return kernels[fastest]->run;
+}
+#endif
+
 void md5_process_blocks(uint32_t state[4], const uint8_t* blocks, size_t count) {
-    current_kernel()(state, blocks, count);
+    md5_kernel_fn run = active_kernel.load(std::memory_order_relaxed);
+    if (run != nullptr) {
+        run(state, blocks, count);
+    } else {
+        choose_and_process(state, blocks, count);
+    }
 }
 
 int md5_force_kernel(const char* name) {
     if (name == nullptr) {
         active_kernel.store(nullptr, std::memory_order_relaxed);
+        calibrating.store(false, std::memory_order_relaxed);
         return 0;
     }
     for (const md5_kernel& k : md5_kernel_table) {
@@ -140,9 +213,40 @@ int md5_force_kernel(const char* name) {
 }
 
 const char* md5_kernel_name() {
-    md5_kernel_fn run = current_kernel();
+    if (active_kernel.load(std::memory_order_relaxed) == nullptr) {
+        // Blocks of its own for a measurement; their digest is thrown away.
+        constexpr size_t count = md5_calibration_blocks * std::size(md5_kernel_table);
+        uint8_t blocks[64 * count] = {};
+        uint32_t state[4] = {};
+        choose_and_process(state, blocks, count);
+    }
+    md5_kernel_fn run = active_kernel.load(std::memory_order_relaxed);
     for (const md5_kernel& k : md5_kernel_table) {
         if (k.run == run) return k.name;
     }
-    return "portable";
+    // Another thread is measuring: until it decides, calls take the scalar kernel.
+    return "scalar";
+}
+
+const md5_multi_kernel* md5_multi_kernel_chosen() {
+    const md5_multi_kernel* k = active_multi.load(std::memory_order_relaxed);
+    if (k == nullptr) {
+        k = choose_multi_kernel();
+        active_multi.store(k, std::memory_order_relaxed);
+    }
+    return k;
+}
+
+int md5_force_multi_kernel(const char* name) {
+    if (name == nullptr) {
+        active_multi.store(nullptr, std::memory_order_relaxed);
+        return 0;
+    }
+    for (const md5_multi_kernel& k : md5_multi_kernel_table) {
+        if (std::strcmp(k.name, name) == 0 && k.supported()) {
+            active_multi.store(&k, std::memory_order_relaxed);
+            return 0;
+        }
+    }
+    return -1;
 }
