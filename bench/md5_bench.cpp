@@ -1,14 +1,18 @@
 // Micro-benchmark of the MD5 kernels this processor runs: md5_update with each single-stream
 // kernel on 64 B, 4 KiB and 1 MiB buffers; each multi-buffer kernel on 4 KiB per lane (bytes
-// summed over all lanes); md5_digest_batch on 10,000 messages of 1 to 8 KiB with each
-// multi-buffer kernel. Reports bytes per second and, on x86, cycles per byte of the fastest
+// summed over all lanes); md5_digest_batch on 10,000 messages of 1 to 8 KiB (MESSAGES=N in the
+// environment for another count: 45 MB of messages stream from memory, 500 stay in the cache) in
+// calls of 16, 32, 48, 64 or all messages, with the automatic choice and with each multi-buffer
+// kernel forced. Reports bytes per second and, on x86, cycles per byte of the fastest
 // stretch of iterations (the least disturbed by other work on the machine): "tsc/B" in
 // time-stamp-counter ticks, which run at the nominal clock, and "cycles/B" in core cycles,
 // converting with the ratio of the two clocks measured at start on a chain of dependent additions.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -117,14 +121,18 @@ void bench_multi(benchmark::State& state, const md5_multi_kernel* kernel) {
 }
 
 // 10,000 messages of 1 to 8 KiB (lengths drawn at random) through md5_digest_batch per
-// iteration, with the given multi-buffer kernel forced.
+// iteration, state.range(0) messages per call, with the given multi-buffer kernel forced (null:
+// the automatic choice).
 void bench_batch(benchmark::State& state, const char* kernel) {
     if (md5_force_multi_kernel(kernel) != 0) {
         state.SkipWithError("kernel not supported");
         return;
     }
     std::mt19937 generator(1);
-    std::vector<md5_message> messages(10000);
+    size_t per_call = size_t(state.range(0));
+    const char* override_count = std::getenv("MESSAGES");
+    std::vector<md5_message> messages(override_count ? std::strtoul(override_count, nullptr, 10)
+                                                     : 10000);
     uint64_t total = 0;
     for (md5_message& m : messages) {
         m.length = 1024 + generator() % (7 * 1024 + 1);
@@ -139,7 +147,9 @@ void bench_batch(benchmark::State& state, const char* kernel) {
     }
     window_timer timer(1);
     for (auto _ : state) {
-        md5_digest_batch(messages.data(), messages.size());
+        for (size_t first = 0; first < messages.size(); first += per_call) {
+            md5_digest_batch(messages.data() + first, std::min(per_call, messages.size() - first));
+        }
         benchmark::DoNotOptimize(messages.data());
         timer.tick();
     }
@@ -164,15 +174,26 @@ int main(int argc, char** argv) {
         std::string name = std::string("multi/") + k.name;
         benchmark::RegisterBenchmark(name.c_str(), bench_multi, &k);
     }
+    std::vector<const char*> batch_kernels = {nullptr};
     for (const md5_multi_kernel& k : md5_multi_kernel_table) {
-        if (!k.supported()) continue;
-        std::string name = std::string("batch_10000x1-8KiB/") + k.name;
-        benchmark::RegisterBenchmark(name.c_str(), bench_batch, k.name);
+        if (k.supported()) batch_kernels.push_back(k.name);
+    }
+    for (const char* kernel : batch_kernels) {
+        std::string name = std::string("batch_1-8KiB/") + (kernel ? kernel : "automatic");
+        benchmark::RegisterBenchmark(name.c_str(), bench_batch, kernel)
+            ->Arg(16)
+            ->Arg(32)
+            ->Arg(48)
+            ->Arg(64)
+            ->Arg(10000);
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    std::printf("automatic kernel choice: single-stream %s, multi-buffer %s\n", md5_kernel_name(),
-                md5_multi_kernel_chosen()->name);
+    std::printf("automatic kernel choice: single-stream %s; multi-buffer", md5_kernel_name());
+    for (size_t streams : {1, 16, 32}) {
+        std::printf(" %s for %zu messages", md5_multi_kernel_for(streams)->name, streams);
+    }
+    std::printf("\n");
 #ifdef MD5_BENCH_HAVE_TSC
     tsc_ratio = tsc_per_core_cycle();
     std::printf("time-stamp-counter ticks per core cycle: %.3f\n", tsc_ratio);

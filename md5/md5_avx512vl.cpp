@@ -106,20 +106,26 @@ bool md5_avx512vl_supported() {
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
 }
 
+md5_x86_identity md5_x86_identify() {
+    md5_x86_identity id{.intel = false, .amd = false, .family = 0};
+    unsigned eax, ebx, ecx, edx;
+    if (__get_cpuid(0, &eax, &ebx, &ecx, &edx) == 0) return id;
+    id.intel = ebx == 0x756e6547 && edx == 0x49656e69 && ecx == 0x6c65746e; // GenuineIntel
+    id.amd = ebx == 0x68747541 && edx == 0x69746e65 && ecx == 0x444d4163;   // AuthenticAMD
+    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return id;
+    id.family = (eax >> 8) & 0xf;
+    if (id.family == 0xf) id.family += (eax >> 20) & 0xff;
+    return id;
+}
+
 bool md5_avx512vl_candidate() {
     if (!md5_avx512vl_supported()) return false;
-    unsigned eax, ebx, ecx, edx;
-    if (__get_cpuid(0, &eax, &ebx, &ecx, &edx) == 0) return false;
-    bool intel = ebx == 0x756e6547 && edx == 0x49656e69 && ecx == 0x6c65746e; // GenuineIntel
-    bool amd = ebx == 0x68747541 && edx == 0x69746e65 && ecx == 0x444d4163;   // AuthenticAMD
-    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return false;
-    unsigned family = (eax >> 8) & 0xf;
-    if (family == 0xf) family += (eax >> 20) & 0xff;
+    md5_x86_identity id = md5_x86_identify();
     // One-cycle vector adds, rotates and logic: every Intel processor with AVX-512, and AMD family
     // 19h; whether that beats the scalar kernel is measured. AMD family 1Ah takes two cycles for
     // each, which makes this kernel twice as slow as the scalar one there; later families are not
     // known, so they get the scalar kernel too.
-    return intel || (amd && family == 0x19);
+    return id.intel || (id.amd && id.family == 0x19);
 }
 
 #endif

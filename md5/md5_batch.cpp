@@ -52,6 +52,7 @@ void digest_one(md5_message* message) {
 
 // The lanes of the multi-buffer kernel and the messages they hold.
 struct lane_set {
+    const md5_multi_kernel* kernel;
     size_t lanes;
     uint32_t state[4 * md5_max_lanes]; // word w of lane l at state[w * lanes + l]
     const uint8_t* data[md5_max_lanes];
@@ -84,41 +85,70 @@ bool fill_lane(lane_set& set, size_t l, md5_message* messages, size_t count, siz
     return false;
 }
 
+// Moves the live lanes of set into a fresh set for kernel, which has a lane for each of them.
+void repack(lane_set& set, const md5_multi_kernel* kernel) {
+    lane_set old = set;
+    set.kernel = kernel;
+    set.lanes = kernel->lanes;
+    size_t to = 0;
+    for (size_t l = 0; l < old.lanes; ++l) {
+        if (old.owner[l] == nullptr) continue;
+        for (size_t w = 0; w < 4; ++w) set.state[w * set.lanes + to] = old.state[w * old.lanes + l];
+        set.data[to] = old.data[l];
+        set.owner[to] = old.owner[l];
+        set.left[to] = old.left[l];
+        ++to;
+    }
+    for (; to < set.lanes; ++to) set.owner[to] = nullptr;
+}
+
+// Advances every live lane by the whole blocks the shortest one has left, and finishes each
+// message that runs out of whole blocks, refilling its lane; returns the live lanes left. Idle
+// lanes repeat a live lane's blocks and their results are ignored.
+size_t advance(lane_set& set, size_t live, md5_message* messages, size_t count, size_t* next) {
+    uint64_t run = largest_run;
+    size_t some_live = 0;
+    for (size_t l = 0; l < set.lanes; ++l) {
+        if (set.owner[l] == nullptr) continue;
+        if (set.left[l] < run) run = set.left[l];
+        some_live = l;
+    }
+    for (size_t l = 0; l < set.lanes; ++l) {
+        if (set.owner[l] == nullptr) set.data[l] = set.data[some_live];
+    }
+    set.kernel->run(set.state, set.data, size_t(run));
+    for (size_t l = 0; l < set.lanes; ++l) {
+        if (set.owner[l] == nullptr) continue;
+        set.data[l] += 64 * run;
+        set.left[l] -= run;
+        if (set.left[l] > 0) continue;
+        uint32_t state[4];
+        get_lane(set, l, state);
+        finish(set.owner[l], state);
+        if (!fill_lane(set, l, messages, count, next)) --live;
+    }
+    return live;
+}
+
 } // namespace
 
 void md5_digest_batch(md5_message* messages, size_t count) {
-    const md5_multi_kernel* kernel = md5_multi_kernel_chosen();
     lane_set set;
-    set.lanes = kernel->lanes;
+    set.kernel = md5_multi_kernel_for(count);
+    set.lanes = set.kernel->lanes;
     std::memset(set.state, 0, sizeof set.state);
     size_t next = 0;
     size_t live = 0;
     for (size_t l = 0; l < set.lanes; ++l) live += fill_lane(set, l, messages, count, &next);
 
-    // Three or more live lanes: all of them advance together by the blocks the shortest one has
-    // left; idle lanes repeat a live lane's blocks and their results are ignored.
     while (live > 2) {
-        uint64_t run = largest_run;
-        size_t some_live = 0;
-        for (size_t l = 0; l < set.lanes; ++l) {
-            if (set.owner[l] == nullptr) continue;
-            if (set.left[l] < run) run = set.left[l];
-            some_live = l;
+        // Once no message waits, the last ones move to a kernel with fewer lanes where there is
+        // one, so that idle lanes cost less.
+        if (next == count) {
+            const md5_multi_kernel* narrower = md5_multi_kernel_for(live);
+            if (narrower->lanes < set.lanes && narrower->lanes >= live) repack(set, narrower);
         }
-        for (size_t l = 0; l < set.lanes; ++l) {
-            if (set.owner[l] == nullptr) set.data[l] = set.data[some_live];
-        }
-        kernel->run(set.state, set.data, size_t(run));
-        for (size_t l = 0; l < set.lanes; ++l) {
-            if (set.owner[l] == nullptr) continue;
-            set.data[l] += 64 * run;
-            set.left[l] -= run;
-            if (set.left[l] > 0) continue;
-            uint32_t state[4];
-            get_lane(set, l, state);
-            finish(set.owner[l], state);
-            if (!fill_lane(set, l, messages, count, &next)) --live;
-        }
+        live = advance(set, live, messages, count, &next);
     }
     // One or two live lanes, and no message waiting: the single-stream kernel is faster.
     for (size_t l = 0; l < set.lanes; ++l) {

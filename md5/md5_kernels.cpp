@@ -22,8 +22,13 @@ namespace {
 std::atomic<md5_kernel_fn> active_kernel{nullptr};
 // Set by the one call that measures the candidates, so that no other call measures meanwhile.
 std::atomic<bool> calibrating{false};
-// The multi-buffer kernel of md5_digest_batch; null until chosen.
-std::atomic<const md5_multi_kernel*> active_multi{nullptr};
+// The forced multi-buffer kernel of md5_digest_batch, or null for the automatic choice.
+std::atomic<const md5_multi_kernel*> forced_multi{nullptr};
+// Bit i set: md5_multi_kernel_table[i] is preferred on this processor; multi_known set once the
+// bits are. Reading the processor's identity can take microseconds in a virtual machine, so it is
+// read once.
+constexpr unsigned multi_known = 1u << 31;
+std::atomic<unsigned> multi_preferred{0};
 
 // The candidates for the automatic choice on this processor, in table order; returns how many.
 size_t list_candidates(const md5_kernel* out[]) {
@@ -57,12 +62,18 @@ void choose_and_process(uint32_t state[4], const uint8_t* blocks, size_t count) 
     md5_blocks_scalar(state, blocks, count);
 }
 
-// The automatic choice of multi-buffer kernel: the first supported and preferred one.
-const md5_multi_kernel* choose_multi_kernel() {
-    for (const md5_multi_kernel& k : md5_multi_kernel_table) {
-        if (k.supported() && k.preferred()) return &k;
+// The bits of multi_preferred, reading them on first use.
+unsigned preferred_multi_kernels() {
+    unsigned bits = multi_preferred.load(std::memory_order_relaxed);
+    if (bits == 0) {
+        bits = multi_known;
+        for (size_t i = 0; i < std::size(md5_multi_kernel_table); ++i) {
+            const md5_multi_kernel& k = md5_multi_kernel_table[i];
+            if (k.supported() && k.preferred()) bits |= 1u << i;
+        }
+        multi_preferred.store(bits, std::memory_order_relaxed);
     }
-    return &md5_multi_kernel_table[std::size(md5_multi_kernel_table) - 1];
+    return bits;
 }
 
 // Reads the 32-bit word at p, least significant byte first, from any alignment.
@@ -228,23 +239,35 @@ const char* md5_kernel_name() {
     return "scalar";
 }
 
-const md5_multi_kernel* md5_multi_kernel_chosen() {
-    const md5_multi_kernel* k = active_multi.load(std::memory_order_relaxed);
-    if (k == nullptr) {
-        k = choose_multi_kernel();
-        active_multi.store(k, std::memory_order_relaxed);
+bool md5_multi_portable_preferred() {
+#ifdef MD5_HAVE_X86_KERNELS
+    return !md5_avx2_supported();
+#else
+    return true;
+#endif
+}
+
+const md5_multi_kernel* md5_multi_kernel_for(size_t streams) {
+    const md5_multi_kernel* forced = forced_multi.load(std::memory_order_relaxed);
+    if (forced != nullptr) return forced;
+    unsigned bits = preferred_multi_kernels();
+    const md5_multi_kernel* choice = nullptr;
+    for (size_t i = 0; i < std::size(md5_multi_kernel_table); ++i) {
+        const md5_multi_kernel& k = md5_multi_kernel_table[i];
+        if ((bits & (1u << i)) == 0) continue;
+        if (choice == nullptr || k.lanes >= streams) choice = &k;
     }
-    return k;
+    return choice;
 }
 
 int md5_force_multi_kernel(const char* name) {
     if (name == nullptr) {
-        active_multi.store(nullptr, std::memory_order_relaxed);
+        forced_multi.store(nullptr, std::memory_order_relaxed);
         return 0;
     }
     for (const md5_multi_kernel& k : md5_multi_kernel_table) {
         if (std::strcmp(k.name, name) == 0 && k.supported()) {
-            active_multi.store(&k, std::memory_order_relaxed);
+            forced_multi.store(&k, std::memory_order_relaxed);
             return 0;
         }
     }

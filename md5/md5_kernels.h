@@ -22,9 +22,13 @@
 //   costs no extra work, only a few microseconds of the slower kernel.
 //
 // Multi-buffer kernels advance several independent states at once, one per 32-bit lane of a
-// vector register (two groups of lanes interleaved in the "x2" kernels, so that two independent
-// dependency chains hide each other's latency). They are chosen once, on first use, from the
-// processor's features: the first supported and preferred kernel in md5_multi_kernel_table.
+// vector register; the "x2" kernels interleave two groups of lanes, so that two independent
+// dependency chains hide each other's latency where vector operations take two cycles (on AMD
+// family 1Ah the 32-lane AVX-512 kernel does 1.55 times the work of the 16-lane one per cycle).
+// Which ones md5_digest_batch may use is decided once, on first use, from the processor's vendor,
+// family and features (each kernel's preferred()); among those, it takes for each batch the one
+// with the fewest lanes that still has a lane for every message, since idle lanes cost as much as
+// busy ones, and the one with the most lanes for a larger batch.
 #pragma once
 
 #include <cstddef>
@@ -82,6 +86,14 @@ bool md5_kernel_never();
 void md5_multi_portable(uint32_t* state, const uint8_t* const* data, size_t count);
 
 #ifdef MD5_HAVE_X86_KERNELS
+// The processor's vendor and family (base plus extended family), from its identification.
+struct md5_x86_identity {
+    bool intel;
+    bool amd;
+    unsigned family;
+};
+md5_x86_identity md5_x86_identify();
+
 // The single-stream kernel on one 32-bit lane of a vector register with AVX-512VL logic and
 // rotations.
 void md5_blocks_avx512vl(uint32_t state[4], const uint8_t* blocks, size_t count);
@@ -98,8 +110,17 @@ void md5_multi_avx2(uint32_t* state, const uint8_t* const* data, size_t count);
 void md5_multi_avx2x2(uint32_t* state, const uint8_t* const* data, size_t count);
 // True when the processor and the operating system support AVX-512F.
 bool md5_avx512f_supported();
+// True when AVX-512F is supported and the processor is one whose vector additions, rotations
+// and logic take two cycles (AMD family 1Ah), so that two interleaved groups of lanes pay.
+bool md5_avx512x2_preferred();
 // True when the processor and the operating system support AVX2.
 bool md5_avx2_supported();
+// True when AVX2 is supported and AVX-512F is not.
+bool md5_avx2_preferred();
+#endif
+// True when the processor has no vector kernel: the portable fallback is the only one.
+bool md5_multi_portable_preferred();
+#ifdef MD5_HAVE_X86_KERNELS
 #endif
 
 // Every single-stream kernel; the scalar kernel is the one used before a measurement decides.
@@ -120,14 +141,14 @@ inline constexpr md5_kernel md5_kernel_table[] = {
      .candidate = md5_kernel_never},
 };
 
-// Every multi-buffer kernel, the automatic choice first among the supported ones.
+// Every multi-buffer kernel, most lanes first.
 inline constexpr md5_multi_kernel md5_multi_kernel_table[] = {
 #ifdef MD5_HAVE_X86_KERNELS
     {.name = "avx512x2",
      .run = md5_multi_avx512x2,
      .lanes = 32,
      .supported = md5_avx512f_supported,
-     .preferred = md5_kernel_never},
+     .preferred = md5_avx512x2_preferred},
     {.name = "avx512",
      .run = md5_multi_avx512,
      .lanes = 16,
@@ -142,13 +163,13 @@ inline constexpr md5_multi_kernel md5_multi_kernel_table[] = {
      .run = md5_multi_avx2,
      .lanes = 8,
      .supported = md5_avx2_supported,
-     .preferred = md5_avx2_supported},
+     .preferred = md5_avx2_preferred},
 #endif
     {.name = "portable",
      .run = md5_multi_portable,
      .lanes = 4,
      .supported = md5_kernel_always,
-     .preferred = md5_kernel_always},
+     .preferred = md5_multi_portable_preferred},
 };
 
 // The blocks the measurement compresses with each candidate: timed runs of 8 blocks (about 2,000
@@ -174,7 +195,10 @@ int md5_force_kernel(const char* name);
 // first if it is not yet made (measuring on blocks of its own where it measures).
 const char* md5_kernel_name();
 
-// The multi-buffer kernel md5_digest_batch uses, chosen on first use.
-const md5_multi_kernel* md5_multi_kernel_chosen();
-// As md5_force_kernel, for the multi-buffer kernel of md5_digest_batch.
+// The multi-buffer kernel md5_digest_batch uses for streams messages in flight: the forced one if
+// any, else of the preferred kernels the one with the fewest lanes that are at least streams, else
+// the one with the most lanes.
+const md5_multi_kernel* md5_multi_kernel_for(size_t streams);
+// As md5_force_kernel, for the multi-buffer kernel of md5_digest_batch: a forced kernel is used
+// for every batch whatever its size.
 int md5_force_multi_kernel(const char* name);

@@ -104,9 +104,21 @@ TEST_F(KernelTest, AutomaticChoiceIsACandidateAndCandidatesAreSupported) {
     ASSERT_EQ(md5_force_kernel(nullptr), 0);
     EXPECT_EQ(digest_at(message, 0), reference_digest(message));
 
-    const md5_multi_kernel* multi = md5_multi_kernel_chosen();
-    EXPECT_TRUE(multi->supported()) << multi->name;
-    EXPECT_LE(multi->lanes, md5_max_lanes) << multi->name;
+    // Multi-buffer: a preferred kernel with a lane for every stream where there is one.
+    for (const md5_multi_kernel& k : md5_multi_kernel_table) EXPECT_LE(k.lanes, md5_max_lanes);
+    for (size_t streams : {1, 3, 8, 9, 16, 17, 32, 1000}) {
+        const md5_multi_kernel* chosen = md5_multi_kernel_for(streams);
+        EXPECT_TRUE(chosen->supported() && chosen->preferred()) << chosen->name;
+        for (const md5_multi_kernel& k : md5_multi_kernel_table) {
+            if (!k.supported() || !k.preferred()) continue;
+            if (k.lanes >= streams) {
+                EXPECT_GE(chosen->lanes, streams) << chosen->name << " for " << streams;
+                EXPECT_LE(chosen->lanes, k.lanes) << chosen->name << " for " << streams;
+            } else {
+                EXPECT_GE(chosen->lanes, k.lanes) << chosen->name << " for " << streams;
+            }
+        }
+    }
 }
 
 TEST_F(KernelTest, ForcingUnknownOrUnsupportedNameChangesNothing) {
@@ -127,7 +139,7 @@ TEST_F(KernelTest, ForcingUnknownOrUnsupportedNameChangesNothing) {
         }
     }
     EXPECT_STREQ(md5_kernel_name(), "scalar");
-    EXPECT_STREQ(md5_multi_kernel_chosen()->name, "portable");
+    EXPECT_STREQ(md5_multi_kernel_for(1000)->name, "portable");
     ASSERT_EQ(md5_force_kernel(nullptr), 0);
     ASSERT_EQ(md5_force_multi_kernel(nullptr), 0);
     std::vector<std::string> choices = candidates();
@@ -250,14 +262,20 @@ TEST_F(KernelTest, MultiBufferKernelsMatchPortableTransformInEveryLane) {
 
 // Batches of every size that matters to the scheduler (empty, one, two, around the lane count,
 // several times it) of tiny and large messages mixed, so that lanes run dry at different times
-// and are refilled, through each multi-buffer kernel in turn.
+// and are refilled, through each multi-buffer kernel in turn and through the automatic choice,
+// which moves the last messages to kernels with fewer lanes.
 TEST_F(KernelTest, DigestBatchMatchesReferenceWithEveryMultiBufferKernel) {
     std::mt19937 generator(3);
+    std::vector<const md5_multi_kernel*> kernels = {nullptr};
     for (const md5_multi_kernel& k : md5_multi_kernel_table) {
-        if (!k.supported()) continue;
-        ASSERT_EQ(md5_force_multi_kernel(k.name), 0);
-        for (size_t count : {size_t{0}, size_t{1}, size_t{2}, size_t{3}, k.lanes - 1, k.lanes,
-                             k.lanes + 1, 3 * k.lanes + 5}) {
+        if (k.supported()) kernels.push_back(&k);
+    }
+    for (const md5_multi_kernel* k : kernels) {
+        ASSERT_EQ(md5_force_multi_kernel(k ? k->name : nullptr), 0);
+        size_t lanes = k ? k->lanes : md5_max_lanes;
+        const char* name = k ? k->name : "automatic";
+        for (size_t count : {size_t{0}, size_t{1}, size_t{2}, size_t{3}, lanes - 1, lanes,
+                             lanes + 1, 3 * lanes + 5}) {
             std::vector<std::vector<uint8_t>> bodies(count);
             std::vector<md5_message> batch(count);
             for (size_t i = 0; i < count; ++i) {
@@ -272,7 +290,7 @@ TEST_F(KernelTest, DigestBatchMatchesReferenceWithEveryMultiBufferKernel) {
             md5_digest_batch(batch.data(), count);
             for (size_t i = 0; i < count; ++i) {
                 EXPECT_EQ(hex(batch[i].digest), reference_digest(bodies[i]))
-                    << k.name << " batch of " << count << ", message " << i << " of "
+                    << name << " batch of " << count << ", message " << i << " of "
                     << bodies[i].size() << " bytes";
             }
         }

@@ -85,4 +85,9 @@ bool md5_avx2_supported() {
     return __builtin_cpu_supports("avx2");
 }
 
+bool md5_avx2_preferred() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && !__builtin_cpu_supports("avx512f");
+}
+
 #endif

@@ -94,4 +94,10 @@ bool md5_avx512f_supported() {
     return __builtin_cpu_supports("avx512f");
 }
 
+bool md5_avx512x2_preferred() {
+    if (!md5_avx512f_supported()) return false;
+    md5_x86_identity id = md5_x86_identify();
+    return id.amd && id.family == 0x1a;
+}
+
 #endif
