@@ -9,7 +9,6 @@
 
 #ifdef MD5_HAVE_X86_KERNELS
 
-#include <cpuid.h>
 #include <immintrin.h>
 
 #include <cstring>
@@ -104,18 +103,6 @@ MD5_AVX512VL_TARGET void md5_blocks_avx512vl(uint32_t state[4], const uint8_t* b
 bool md5_avx512vl_supported() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
-}
-
-md5_x86_identity md5_x86_identify() {
-    md5_x86_identity id{.intel = false, .amd = false, .family = 0};
-    unsigned eax, ebx, ecx, edx;
-    if (__get_cpuid(0, &eax, &ebx, &ecx, &edx) == 0) return id;
-    id.intel = ebx == 0x756e6547 && edx == 0x49656e69 && ecx == 0x6c65746e; // GenuineIntel
-    id.amd = ebx == 0x68747541 && edx == 0x69746e65 && ecx == 0x444d4163;   // AuthenticAMD
-    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return id;
-    id.family = (eax >> 8) & 0xf;
-    if (id.family == 0xf) id.family += (eax >> 20) & 0xff;
-    return id;
 }
 
 bool md5_avx512vl_candidate() {

@@ -8,6 +8,7 @@
 #include <utility>
 
 #ifdef MD5_HAVE_X86_KERNELS
+#include <cpuid.h>
 #include <x86intrin.h>
 #endif
 
@@ -22,19 +23,31 @@ namespace {
 std::atomic<md5_kernel_fn> active_kernel{nullptr};
 // Set by the one call that measures the candidates, so that no other call measures meanwhile.
 std::atomic<bool> calibrating{false};
-// The forced multi-buffer kernel of md5_digest_batch, or null for the automatic choice.
-std::atomic<const md5_multi_kernel*> forced_multi{nullptr};
-// Bit i set: md5_multi_kernel_table[i] is preferred on this processor; multi_known set once the
+// Bit i set: md5_kernel_table[i] is a candidate on this processor; single_known set once the
 // bits are. Reading the processor's identity can take microseconds in a virtual machine, so it is
 // read once.
+constexpr unsigned single_known = 1u << 31;
+std::atomic<unsigned> single_candidates{0};
+
+// The forced multi-buffer kernel of md5_digest_batch, or null for the automatic choice.
+std::atomic<const md5_multi_kernel*> forced_multi{nullptr};
+// As single_candidates, for the multi-buffer kernels preferred on this processor.
 constexpr unsigned multi_known = 1u << 31;
 std::atomic<unsigned> multi_preferred{0};
 
 // The candidates for the automatic choice on this processor, in table order; returns how many.
 size_t list_candidates(const md5_kernel* out[]) {
+    unsigned bits = single_candidates.load(std::memory_order_relaxed);
+    if (bits == 0) {
+        bits = single_known;
+        for (size_t i = 0; i < std::size(md5_kernel_table); ++i) {
+            if (md5_kernel_table[i].candidate()) bits |= 1u << i;
+        }
+        single_candidates.store(bits, std::memory_order_relaxed);
+    }
     size_t n = 0;
-    for (const md5_kernel& k : md5_kernel_table) {
-        if (k.candidate()) out[n++] = &k;
+    for (size_t i = 0; i < std::size(md5_kernel_table); ++i) {
+        if (bits & (1u << i)) out[n++] = &md5_kernel_table[i];
     }
     return n;
 }
@@ -177,6 +190,18 @@ void md5_multi_portable(uint32_t* state, const uint8_t* const* data, size_t coun
 }
 
 #ifdef MD5_HAVE_X86_KERNELS
+md5_x86_identity md5_x86_identify() {
+    md5_x86_identity id{.intel = false, .amd = false, .family = 0};
+    unsigned eax, ebx, ecx, edx;
+    if (__get_cpuid(0, &eax, &ebx, &ecx, &edx) == 0) return id;
+    id.intel = ebx == 0x756e6547 && edx == 0x49656e69 && ecx == 0x6c65746e; // GenuineIntel
+    id.amd = ebx == 0x68747541 && edx == 0x69746e65 && ecx == 0x444d4163;   // AuthenticAMD
+    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return id;
+    id.family = (eax >> 8) & 0xf;
+    if (id.family == 0xf) id.family += (eax >> 20) & 0xff;
+    return id;
+}
+
 md5_kernel_fn md5_measure_kernels(const md5_kernel* const* kernels, size_t n, uint32_t state[4],
                                   const uint8_t** blocks, size_t* count) {
     uint64_t best[std::size(md5_kernel_table)];

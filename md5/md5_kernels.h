@@ -16,7 +16,7 @@
 // - With one candidate, that is the choice, taken on first use from the processor's vendor,
 //   family and features: no measurement, nothing added to start-up.
 // - With several, calls use the scalar kernel until the first call with md5_calibration_blocks
-//   blocks per candidate (2-4 KiB). That call compresses its first blocks with each candidate in
+//   blocks (2 KiB) per candidate. That call compresses its first blocks with each candidate in
 //   turn, several short runs each timed with the time-stamp counter, and the fastest run decides
 //   for the rest of the process. The timed runs digest the caller's own blocks, so the measurement
 //   costs no extra work, only a few microseconds of the slower kernel.
