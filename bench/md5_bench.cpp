@@ -189,9 +189,10 @@ int main(int argc, char** argv) {
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    std::printf("automatic kernel choice: single-stream %s; multi-buffer", md5_kernel_name());
-    for (size_t streams : {1, 16, 32}) {
-        std::printf(" %s for %zu messages", md5_multi_kernel_for(streams)->name, streams);
+    std::printf("automatic kernel choice: single-stream %s; multi-buffer by messages per batch:",
+                md5_kernel_name());
+    for (size_t streams : {1, 8, 16, 32, 64}) {
+        std::printf(" %zu %s", streams, md5_multi_kernel_for(streams)->name);
     }
     std::printf("\n");
 #ifdef MD5_BENCH_HAVE_TSC
