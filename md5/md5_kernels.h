@@ -103,7 +103,8 @@ bool md5_avx512vl_supported();
 bool md5_avx512vl_candidate();
 
 // Multi-buffer kernels: 16 lanes of AVX-512F, 32 as two groups of 16; 8 lanes of AVX2, 16 as two
-// groups of 8.
+// groups of 8. The two-group AVX2 kernel is preferred nowhere: it paid only on AMD family 1Ah,
+// which has AVX-512 and takes the AVX-512 kernels; it is there to be measured and forced.
 void md5_multi_avx512(uint32_t* state, const uint8_t* const* data, size_t count);
 void md5_multi_avx512x2(uint32_t* state, const uint8_t* const* data, size_t count);
 void md5_multi_avx2(uint32_t* state, const uint8_t* const* data, size_t count);
@@ -120,8 +121,6 @@ bool md5_avx2_preferred();
 #endif
 // True when the processor has no vector kernel: the portable fallback is the only one.
 bool md5_multi_portable_preferred();
-#ifdef MD5_HAVE_X86_KERNELS
-#endif
 
 // Every single-stream kernel; the scalar kernel is the one used before a measurement decides.
 inline constexpr md5_kernel md5_kernel_table[] = {
