@@ -1,13 +1,14 @@
-// The AVX-512VL compression kernel. The four chaining words each live in the lowest 32-bit lane
+// The AVX-512VL single-stream kernel. The four chaining words each live in the lowest 32-bit lane
 // of a vector register, where every round function is one three-input logic instruction and the
-// rotation one instruction, so each step is 4 dependent operations after b arrives. The sums of
-// message word and constant for all 64 steps are made with whole-block vector operations first,
-// off the dependency chain.
+// rotation one instruction, so each step is 4 dependent operations after b arrives.
+//
+// No 512-bit instruction is used: one makes Intel cores lower their clock and, while it is in
+// flight, give up one of their three vector ports, and the whole-block sums of message word and
+// constant did exactly that once per block. They are made in 256-bit registers instead.
 #include "md5/md5_kernels.h"
 
-#ifdef MD5_HAVE_AVX512VL_KERNEL
+#ifdef MD5_HAVE_X86_KERNELS
 
-#include <cpuid.h>
 #include <immintrin.h>
 
 #include <cstring>
@@ -19,13 +20,24 @@
 
 namespace {
 
-// The truth tables of the round functions of (b, c, d) for the three-input logic instruction,
-// whose operands b, c, d stand for the bit patterns 0xf0, 0xcc, 0xaa.
-constexpr int ternary_f = 0xca; // (b & c) | (~b & d)
-constexpr int ternary_g = 0xe4; // (b & d) | (c & ~d)
-constexpr int ternary_h = 0x96; // b ^ c ^ d
-constexpr int ternary_i = 0x39; // c ^ (b | ~d)
-constexpr int ternary_by_round[4] = {ternary_f, ternary_g, ternary_h, ternary_i};
+// The truth table of f(b, c, d) for the three-input logic instruction with its operands in the
+// order (c, d, b). The instruction overwrites its first operand, which the compiler therefore
+// copies first. With b first (the original order) that copy of b, just computed, sat on the
+// dependency chain; with c first it copies c, ready a whole step before b, off the chain. On AMD
+// family 1Ah, where this kernel is not a candidate, the order changes the latency (b first 7.9
+// cycles per byte, c or d first 9.4-9.6); on Intel cores the order was measured not to matter, so
+// the one without a move on the chain is kept.
+template <typename F>
+constexpr int truth_table_cdb(F f) {
+    return f(0xaa, 0xf0, 0xcc) & 0xff;
+}
+
+constexpr int ternary_by_round[4] = {
+    truth_table_cdb([](int b, int c, int d) { return (b & c) | (~b & d); }),
+    truth_table_cdb([](int b, int c, int d) { return (b & d) | (c & ~d); }),
+    truth_table_cdb([](int b, int c, int d) { return b ^ c ^ d; }),
+    truth_table_cdb([](int b, int c, int d) { return c ^ (b | ~d); }),
+};
 
 // Step I on the low lanes of (a, b, c, d): a = b + rotl(a + word + sine + f(b, c, d), s), with
 // wk[I] holding word + sine.
@@ -35,7 +47,7 @@ MD5_AVX512VL_TARGET inline void step(__m128i& a, __m128i b, __m128i c, __m128i d
     __m128i early = _mm_add_epi32(a, _mm_cvtsi32_si128(int(wk[I])));
     // Keeps the compiler from adding f to the word first and a last, a longer chain.
     asm("" : "+v"(early));
-    __m128i f = _mm_ternarylogic_epi32(b, c, d, ternary_by_round[I / 16]);
+    __m128i f = _mm_ternarylogic_epi32(c, d, b, ternary_by_round[I / 16]);
     a = _mm_add_epi32(_mm_rol_epi32(_mm_add_epi32(early, f), md5_shift[I]), b);
 }
 
@@ -46,20 +58,26 @@ MD5_AVX512VL_TARGET inline void all_steps(__m128i v[4], const uint32_t* wk,
     (step<int(I)>(v[(64 - I) & 3], v[(65 - I) & 3], v[(66 - I) & 3], v[(67 - I) & 3], wk), ...);
 }
 
-// The unmasked forms of these two intrinsics read an "undefined" source that some compilers warn
-// about; the all-lanes zero-masked forms are the same instructions.
-constexpr __mmask16 all_lanes = 0xffff;
+// md5_word_index widened to 32 bits, for the two-register permutation.
+struct word_order_table {
+    alignas(32) int32_t index[64];
+};
+constexpr word_order_table word_order = [] {
+    word_order_table t{};
+    for (int i = 0; i < 64; ++i) t.index[i] = md5_word_index[i];
+    return t;
+}();
 
-// Fills wk[16 r + j] with message word md5_word_index[16 r + j] of block plus md5_sine[16 r + j].
+// Fills wk[i] with message word md5_word_index[i] of block plus md5_sine[i]: eight permutations
+// of the block's two 256-bit halves, each picking 8 of its 16 words.
 MD5_AVX512VL_TARGET inline void word_sums(uint32_t* wk, const uint8_t* block) {
-    __m512i words = _mm512_loadu_si512(block);
-    for (int r = 0; r < 4; ++r) {
-        __m512i order = _mm512_maskz_cvtepu8_epi32(
-            all_lanes, _mm_loadu_si128(reinterpret_cast<const __m128i*>(md5_word_index + 16 * r)));
-        __m512i sine = _mm512_loadu_si512(md5_sine + 16 * r);
-        _mm512_storeu_si512(
-            wk + 16 * r,
-            _mm512_add_epi32(_mm512_maskz_permutexvar_epi32(all_lanes, order, words), sine));
+    __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block));
+    __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 32));
+    for (int i = 0; i < 64; i += 8) {
+        __m256i order = _mm256_load_si256(reinterpret_cast<const __m256i*>(word_order.index + i));
+        __m256i sine = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(md5_sine + i));
+        __m256i words = _mm256_permutex2var_epi32(low, order, high);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(wk + i), _mm256_add_epi32(words, sine));
     }
 }
 
@@ -87,19 +105,14 @@ bool md5_avx512vl_supported() {
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
 }
 
-bool md5_avx512vl_preferred() {
+bool md5_avx512vl_candidate() {
     if (!md5_avx512vl_supported()) return false;
-    unsigned eax, ebx, ecx, edx;
-    if (__get_cpuid(0, &eax, &ebx, &ecx, &edx) == 0) return false;
-    bool intel = ebx == 0x756e6547 && edx == 0x49656e69 && ecx == 0x6c65746e; // GenuineIntel
-    bool amd = ebx == 0x68747541 && edx == 0x69746e65 && ecx == 0x444d4163;   // AuthenticAMD
-    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return false;
-    unsigned family = (eax >> 8) & 0xf;
-    if (family == 0xf) family += (eax >> 20) & 0xff;
+    md5_x86_identity id = md5_x86_identify();
     // One-cycle vector adds, rotates and logic: every Intel processor with AVX-512, and AMD family
-    // 19h. AMD family 1Ah takes two cycles for each, which makes this kernel twice as slow as the
-    // scalar one there; later families are not known, so they get the scalar kernel too.
-    return intel || (amd && family == 0x19);
+    // 19h; whether that beats the scalar kernel is measured. AMD family 1Ah takes two cycles for
+    // each, which makes this kernel twice as slow as the scalar one there; later families are not
+    // known, so they get the scalar kernel too.
+    return id.intel || (id.amd && id.family == 0x19);
 }
 
 #endif

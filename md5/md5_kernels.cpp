@@ -1,37 +1,92 @@
-// The choice of compression kernel, and the scalar and portable kernels.
+// The choice of compression kernels, the scalar and portable kernels, and the portable
+// multi-buffer fallback.
 #include "md5/md5_kernels.h"
 
 #include <atomic>
 #include <cstring>
+#include <iterator>
 #include <utility>
+
+#ifdef MD5_HAVE_X86_KERNELS
+#include <cpuid.h>
+#include <x86intrin.h>
+#endif
 
 #include "md5/md5.h"
 #include "md5/md5_steps.h"
 
 namespace {
 
-// The kernel md5_process_blocks runs; null until the first call chooses one. An atomic so that
-// threads digesting separate contexts may make the first choice at the same time; it is
-// constant-initialised, so no constructor runs at program start.
+// The single-stream kernel md5_process_blocks runs once chosen (or forced); null before. Atomics
+// so that threads digesting separate contexts may make the first choice at the same time; they
+// are constant-initialised, so no constructor runs at program start.
 std::atomic<md5_kernel_fn> active_kernel{nullptr};
+// Set by the one call that measures the candidates, so that no other call measures meanwhile.
+std::atomic<bool> calibrating{false};
+// Bit i set: md5_kernel_table[i] is a candidate on this processor; single_known set once the
+// bits are. Reading the processor's identity can take microseconds in a virtual machine, so it is
+// read once.
+constexpr unsigned single_known = 1u << 31;
+std::atomic<unsigned> single_candidates{0};
 
-// The entry of the first kernel in the table preferred on this processor (the scalar one always
-// is).
-md5_kernel_fn choose_kernel() {
-    for (const md5_kernel& k : md5_kernel_table) {
-        if (k.preferred()) return k.run;
+// The forced multi-buffer kernel of md5_digest_batch, or null for the automatic choice.
+std::atomic<const md5_multi_kernel*> forced_multi{nullptr};
+// As single_candidates, for the multi-buffer kernels preferred on this processor.
+constexpr unsigned multi_known = 1u << 31;
+std::atomic<unsigned> multi_preferred{0};
+
+// The candidates for the automatic choice on this processor, in table order; returns how many.
+size_t list_candidates(const md5_kernel* out[]) {
+    unsigned bits = single_candidates.load(std::memory_order_relaxed);
+    if (bits == 0) {
+        bits = single_known;
+        for (size_t i = 0; i < std::size(md5_kernel_table); ++i) {
+            if (md5_kernel_table[i].candidate()) bits |= 1u << i;
+        }
+        single_candidates.store(bits, std::memory_order_relaxed);
     }
-    return md5_blocks_portable;
+    size_t n = 0;
+    for (size_t i = 0; i < std::size(md5_kernel_table); ++i) {
+        if (bits & (1u << i)) out[n++] = &md5_kernel_table[i];
+    }
+    return n;
 }
 
-// The active kernel, choosing it on first use.
-md5_kernel_fn current_kernel() {
-    md5_kernel_fn run = active_kernel.load(std::memory_order_relaxed);
-    if (run == nullptr) {
-        run = choose_kernel();
-        active_kernel.store(run, std::memory_order_relaxed);
+// md5_process_blocks before the choice is made: makes it now where it can (by the processor's
+// facts, or by measuring on these blocks when they are enough), else compresses with the scalar
+// kernel and leaves the choice to a later call.
+void choose_and_process(uint32_t state[4], const uint8_t* blocks, size_t count) {
+    const md5_kernel* candidates[std::size(md5_kernel_table)];
+    size_t n = list_candidates(candidates);
+    if (n == 1) {
+        active_kernel.store(candidates[0]->run, std::memory_order_relaxed);
+        candidates[0]->run(state, blocks, count);
+        return;
     }
-    return run;
+#ifdef MD5_HAVE_X86_KERNELS
+    if (count >= md5_calibration_blocks * n &&
+        !calibrating.exchange(true, std::memory_order_relaxed)) {
+        md5_kernel_fn fastest = md5_measure_kernels(candidates, n, state, &blocks, &count);
+        active_kernel.store(fastest, std::memory_order_relaxed);
+        fastest(state, blocks, count);
+        return;
+    }
+#endif
+    md5_blocks_scalar(state, blocks, count);
+}
+
+// The bits of multi_preferred, reading them on first use.
+unsigned preferred_multi_kernels() {
+    unsigned bits = multi_preferred.load(std::memory_order_relaxed);
+    if (bits == 0) {
+        bits = multi_known;
+        for (size_t i = 0; i < std::size(md5_multi_kernel_table); ++i) {
+            const md5_multi_kernel& k = md5_multi_kernel_table[i];
+            if (k.supported() && k.preferred()) bits |= 1u << i;
+        }
+        multi_preferred.store(bits, std::memory_order_relaxed);
+    }
+    return bits;
 }
 
 // Reads the 32-bit word at p, least significant byte first, from any alignment.
@@ -101,6 +156,10 @@ bool md5_kernel_always() {
     return true;
 }
 
+bool md5_kernel_never() {
+    return false;
+}
+
 void md5_blocks_portable(uint32_t state[4], const uint8_t* blocks, size_t count) {
     for (size_t i = 0; i < count; ++i) md5_transform(state, blocks + 64 * i);
 }
@@ -121,13 +180,63 @@ void md5_blocks_scalar(uint32_t state[4], const uint8_t* blocks, size_t count) {
     state[3] = d;
 }
 
+void md5_multi_portable(uint32_t* state, const uint8_t* const* data, size_t count) {
+    constexpr size_t lanes = 4;
+    for (size_t l = 0; l < lanes; ++l) {
+        uint32_t s[4] = {state[l], state[lanes + l], state[2 * lanes + l], state[3 * lanes + l]};
+        md5_process_blocks(s, data[l], count);
+        for (size_t w = 0; w < 4; ++w) state[w * lanes + l] = s[w];
+    }
+}
+
+#ifdef MD5_HAVE_X86_KERNELS
+md5_x86_identity md5_x86_identify() {
+    md5_x86_identity id{.intel = false, .amd = false, .family = 0};
+    unsigned eax, ebx, ecx, edx;
+    if (__get_cpuid(0, &eax, &ebx, &ecx, &edx) == 0) return id;
+    id.intel = ebx == 0x756e6547 && edx == 0x49656e69 && ecx == 0x6c65746e; // GenuineIntel
+    id.amd = ebx == 0x68747541 && edx == 0x69746e65 && ecx == 0x444d4163;   // AuthenticAMD
+    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return id;
+    id.family = (eax >> 8) & 0xf;
+    if (id.family == 0xf) id.family += (eax >> 20) & 0xff;
+    return id;
+}
+
+md5_kernel_fn md5_measure_kernels(const md5_kernel* const* kernels, size_t n, uint32_t state[4],
+                                  const uint8_t** blocks, size_t* count) {
+    uint64_t best[std::size(md5_kernel_table)];
+    for (size_t i = 0; i < n; ++i) best[i] = UINT64_MAX;
+    for (size_t run = 0; run < md5_calibration_blocks / md5_calibration_run; ++run) {
+        for (size_t i = 0; i < n; ++i) {
+            uint64_t start = __rdtsc();
+            kernels[i]->run(state, *blocks, md5_calibration_run);
+            uint64_t ticks = __rdtsc() - start;
+            if (ticks < best[i]) best[i] = ticks;
+            *blocks += 64 * md5_calibration_run;
+            *count -= md5_calibration_run;
+        }
+    }
+    size_t fastest = 0;
+    for (size_t i = 1; i < n; ++i) {
+        if (best[i] < best[fastest]) fastest = i;
+    }
+    return kernels[fastest]->run;
+}
+#endif
+
 void md5_process_blocks(uint32_t state[4], const uint8_t* blocks, size_t count) {
-    current_kernel()(state, blocks, count);
+    md5_kernel_fn run = active_kernel.load(std::memory_order_relaxed);
+    if (run != nullptr) {
+        run(state, blocks, count);
+    } else {
+        choose_and_process(state, blocks, count);
+    }
 }
 
 int md5_force_kernel(const char* name) {
     if (name == nullptr) {
         active_kernel.store(nullptr, std::memory_order_relaxed);
+        calibrating.store(false, std::memory_order_relaxed);
         return 0;
     }
     for (const md5_kernel& k : md5_kernel_table) {
@@ -140,9 +249,52 @@ int md5_force_kernel(const char* name) {
 }
 
 const char* md5_kernel_name() {
-    md5_kernel_fn run = current_kernel();
+    if (active_kernel.load(std::memory_order_relaxed) == nullptr) {
+        // Blocks of its own for a measurement; their digest is thrown away.
+        constexpr size_t count = md5_calibration_blocks * std::size(md5_kernel_table);
+        uint8_t blocks[64 * count] = {};
+        uint32_t state[4] = {};
+        choose_and_process(state, blocks, count);
+    }
+    md5_kernel_fn run = active_kernel.load(std::memory_order_relaxed);
     for (const md5_kernel& k : md5_kernel_table) {
         if (k.run == run) return k.name;
     }
-    return "portable";
+    // Another thread is measuring: until it decides, calls take the scalar kernel.
+    return "scalar";
+}
+
+bool md5_multi_portable_preferred() {
+#ifdef MD5_HAVE_X86_KERNELS
+    return !md5_avx2_supported();
+#else
+    return true;
+#endif
+}
+
+const md5_multi_kernel* md5_multi_kernel_for(size_t streams) {
+    const md5_multi_kernel* forced = forced_multi.load(std::memory_order_relaxed);
+    if (forced != nullptr) return forced;
+    unsigned bits = preferred_multi_kernels();
+    const md5_multi_kernel* choice = nullptr;
+    for (size_t i = 0; i < std::size(md5_multi_kernel_table); ++i) {
+        const md5_multi_kernel& k = md5_multi_kernel_table[i];
+        if ((bits & (1u << i)) == 0) continue;
+        if (choice == nullptr || k.lanes >= streams) choice = &k;
+    }
+    return choice;
+}
+
+int md5_force_multi_kernel(const char* name) {
+    if (name == nullptr) {
+        forced_multi.store(nullptr, std::memory_order_relaxed);
+        return 0;
+    }
+    for (const md5_multi_kernel& k : md5_multi_kernel_table) {
+        if (std::strcmp(k.name, name) == 0 && k.supported()) {
+            forced_multi.store(&k, std::memory_order_relaxed);
+            return 0;
+        }
+    }
+    return -1;
 }

@@ -1,13 +1,34 @@
-// The compression kernels behind md5_update: each compresses whole 64-byte blocks into the
-// chaining values, reading the blocks straight from the caller's memory (any alignment, words
-// read least significant byte first whatever the host's byte order).
+// The compression kernels behind md5_update and md5_digest_batch.
 //
-// MD5 is one long dependency chain, so a kernel's speed is set by the latency of each of its 64
-// steps. The scalar kernel orders every step so that the word from the previous step enters as
-// late as possible (4.5 dependent operations per step on average); the AVX-512VL kernel does
-// each round function in one three-input logic instruction (4 per step). Which is faster depends
-// on the latency of the processor's vector operations, so the kernel is chosen on first use from
-// what the processor is.
+// Single-stream kernels compress whole 64-byte blocks of one message into its chaining values,
+// reading the blocks straight from the caller's memory (any alignment, words read least
+// significant byte first whatever the host's byte order). MD5 is one long dependency chain, so a
+// single-stream kernel's speed is set by the latency of each of its 64 steps: the scalar kernel
+// needs 4.5 dependent operations per step on average, the AVX-512VL kernel 4, one three-input
+// logic instruction, an addition, a rotation and an addition. Which one is faster depends on the
+// latency of the processor's vector operations (one cycle on Intel's AVX-512 cores, two on AMD
+// family 1Ah), and on how well the processor overlaps the rest of the work with the chain.
+//
+// The automatic single-stream choice, made once per process:
+// - The candidates are the kernels whose candidate() is true: the scalar kernel everywhere, and
+//   the AVX-512VL kernel where the processor is one known to run its vector operations in one
+//   cycle (Intel, AMD family 19h). Where nothing is known, the scalar kernel is the only one.
+// - With one candidate, that is the choice, taken on first use from the processor's vendor,
+//   family and features: no measurement, nothing added to start-up.
+// - With several, calls use the scalar kernel until the first call with md5_calibration_blocks
+//   blocks (2 KiB) per candidate. That call compresses its first blocks with each candidate in
+//   turn, several short runs each timed with the time-stamp counter, and the fastest run decides
+//   for the rest of the process. The timed runs digest the caller's own blocks, so the measurement
+//   costs no extra work, only a few microseconds of the slower kernel.
+//
+// Multi-buffer kernels advance several independent states at once, one per 32-bit lane of a
+// vector register; the "x2" kernels interleave two groups of lanes, so that two independent
+// dependency chains hide each other's latency where vector operations take two cycles (on AMD
+// family 1Ah the 32-lane AVX-512 kernel does 1.55 times the work of the 16-lane one per cycle).
+// Which ones md5_digest_batch may use is decided once, on first use, from the processor's vendor,
+// family and features (each kernel's preferred()); among those, it takes for each batch the one
+// with the fewest lanes that still has a lane for every message, since idle lanes cost as much as
+// busy ones, and the one with the most lanes for a larger batch.
 #pragma once
 
 #include <cstddef>
@@ -19,20 +40,37 @@ void md5_process_blocks(uint32_t state[4], const uint8_t* blocks, size_t count);
 // A kernel's entry: compresses count consecutive 64-byte blocks into state.
 using md5_kernel_fn = void (*)(uint32_t state[4], const uint8_t* blocks, size_t count);
 
-// One compression kernel: its name, its entry, whether this processor can run it, and whether
-// the automatic choice should take it on this processor.
+// One single-stream kernel: its name, its entry, whether this processor can run it, and whether
+// the automatic choice considers it on this processor (never true where supported is false).
 struct md5_kernel {
     const char* name;
     md5_kernel_fn run;
     bool (*supported)();
+    bool (*candidate)();
+};
+
+// A multi-buffer kernel's entry: compresses count blocks into each of its lanes' states. Lane l's
+// chaining words A, B, C, D are state[l], state[lanes + l], state[2 * lanes + l],
+// state[3 * lanes + l]; its count consecutive blocks start at data[l].
+using md5_multi_fn = void (*)(uint32_t* state, const uint8_t* const* data, size_t count);
+
+// One multi-buffer kernel: its name, entry, number of lanes, and as for md5_kernel.
+struct md5_multi_kernel {
+    const char* name;
+    md5_multi_fn run;
+    size_t lanes;
+    bool (*supported)();
     bool (*preferred)();
 };
 
-// The AVX-512VL kernel needs an x86 compiler that can target those instructions per function.
+// The most lanes of any multi-buffer kernel.
+inline constexpr size_t md5_max_lanes = 32;
+
+// The vector kernels need an x86 compiler that can target those instructions per function.
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__has_include)
 #if __has_include(<immintrin.h>) &&                                                              \
     ((defined(__clang__) && __clang_major__ >= 5) || (!defined(__clang__) && __GNUC__ >= 6))
-#define MD5_HAVE_AVX512VL_KERNEL 1
+#define MD5_HAVE_X86_KERNELS 1
 #endif
 #endif
 
@@ -42,28 +80,124 @@ void md5_blocks_portable(uint32_t state[4], const uint8_t* blocks, size_t count)
 void md5_blocks_scalar(uint32_t state[4], const uint8_t* blocks, size_t count);
 // True: a kernel that any processor can run.
 bool md5_kernel_always();
-#ifdef MD5_HAVE_AVX512VL_KERNEL
-// The kernel on one 32-bit lane of a vector register with AVX-512VL logic and rotates.
+// False: the kernel is never taken automatically.
+bool md5_kernel_never();
+// Each lane by itself with md5_process_blocks: the multi-buffer fallback for any processor.
+void md5_multi_portable(uint32_t* state, const uint8_t* const* data, size_t count);
+
+#ifdef MD5_HAVE_X86_KERNELS
+// The processor's vendor and family (base plus extended family), from its identification.
+struct md5_x86_identity {
+    bool intel;
+    bool amd;
+    unsigned family;
+};
+md5_x86_identity md5_x86_identify();
+
+// The single-stream kernel on one 32-bit lane of a vector register with AVX-512VL logic and
+// rotations.
 void md5_blocks_avx512vl(uint32_t state[4], const uint8_t* blocks, size_t count);
 // True when the processor and the operating system support AVX-512F and AVX-512VL.
 bool md5_avx512vl_supported();
-// True when supported and the processor is one whose simple vector operations take one cycle, so
-// that this kernel beats the scalar one. Where they take two, it runs at about half the speed.
-bool md5_avx512vl_preferred();
-#endif
+// True when supported and the processor's simple vector operations are known to take one cycle.
+bool md5_avx512vl_candidate();
 
-// Every kernel; the automatic choice is the first one whose preferred() is true.
-inline constexpr md5_kernel md5_kernel_table[] = {
-#ifdef MD5_HAVE_AVX512VL_KERNEL
-    {"avx512vl", md5_blocks_avx512vl, md5_avx512vl_supported, md5_avx512vl_preferred},
+// Multi-buffer kernels: 16 lanes of AVX-512F, 32 as two groups of 16; 8 lanes of AVX2, 16 as two
+// groups of 8. The two-group AVX2 kernel is preferred nowhere: it paid only on AMD family 1Ah,
+// which has AVX-512 and takes the AVX-512 kernels; it is there to be measured and forced.
+void md5_multi_avx512(uint32_t* state, const uint8_t* const* data, size_t count);
+void md5_multi_avx512x2(uint32_t* state, const uint8_t* const* data, size_t count);
+void md5_multi_avx2(uint32_t* state, const uint8_t* const* data, size_t count);
+void md5_multi_avx2x2(uint32_t* state, const uint8_t* const* data, size_t count);
+// True when the processor and the operating system support AVX-512F.
+bool md5_avx512f_supported();
+// True when AVX-512F is supported and the processor is one whose vector additions, rotations
+// and logic take two cycles (AMD family 1Ah), so that two interleaved groups of lanes pay.
+bool md5_avx512x2_preferred();
+// True when the processor and the operating system support AVX2.
+bool md5_avx2_supported();
+// True when AVX2 is supported and AVX-512F is not.
+bool md5_avx2_preferred();
 #endif
-    {"scalar", md5_blocks_scalar, md5_kernel_always, md5_kernel_always},
-    {"portable", md5_blocks_portable, md5_kernel_always, md5_kernel_always},
+// True when the processor has no vector kernel: the portable fallback is the only one.
+bool md5_multi_portable_preferred();
+
+// Every single-stream kernel; the scalar kernel is the one used before a measurement decides.
+inline constexpr md5_kernel md5_kernel_table[] = {
+#ifdef MD5_HAVE_X86_KERNELS
+    {.name = "avx512vl",
+     .run = md5_blocks_avx512vl,
+     .supported = md5_avx512vl_supported,
+     .candidate = md5_avx512vl_candidate},
+#endif
+    {.name = "scalar",
+     .run = md5_blocks_scalar,
+     .supported = md5_kernel_always,
+     .candidate = md5_kernel_always},
+    {.name = "portable",
+     .run = md5_blocks_portable,
+     .supported = md5_kernel_always,
+     .candidate = md5_kernel_never},
 };
 
-// Makes md5_process_blocks use the named kernel from now on; a null name goes back to the
-// automatic choice. Returns 0, or -1 (nothing changed) for an unknown or unsupported name.
-// For tests and benchmarks; the programs never call it.
+// Every multi-buffer kernel, most lanes first.
+inline constexpr md5_multi_kernel md5_multi_kernel_table[] = {
+#ifdef MD5_HAVE_X86_KERNELS
+    {.name = "avx512x2",
+     .run = md5_multi_avx512x2,
+     .lanes = 32,
+     .supported = md5_avx512f_supported,
+     .preferred = md5_avx512x2_preferred},
+    {.name = "avx512",
+     .run = md5_multi_avx512,
+     .lanes = 16,
+     .supported = md5_avx512f_supported,
+     .preferred = md5_avx512f_supported},
+    {.name = "avx2x2",
+     .run = md5_multi_avx2x2,
+     .lanes = 16,
+     .supported = md5_avx2_supported,
+     .preferred = md5_kernel_never},
+    {.name = "avx2",
+     .run = md5_multi_avx2,
+     .lanes = 8,
+     .supported = md5_avx2_supported,
+     .preferred = md5_avx2_preferred},
+#endif
+    {.name = "portable",
+     .run = md5_multi_portable,
+     .lanes = 4,
+     .supported = md5_kernel_always,
+     .preferred = md5_multi_portable_preferred},
+};
+
+// The blocks the measurement compresses with each candidate: timed runs of 8 blocks (about 2,000
+// cycles, long against the clock reads, short against an interrupt's period), the fastest of 4
+// runs standing for each kernel. A call with fewer than this many blocks per candidate does not
+// measure.
+inline constexpr size_t md5_calibration_run = 8;
+inline constexpr size_t md5_calibration_blocks = 4 * md5_calibration_run;
+
+#ifdef MD5_HAVE_X86_KERNELS
+// Compresses *count blocks from *blocks into state, at least md5_calibration_blocks per kernel,
+// in timed runs of each of the n kernels in turn; advances *blocks and *count past the blocks the
+// runs compressed, and returns the entry of the kernel whose fastest run was fastest.
+md5_kernel_fn md5_measure_kernels(const md5_kernel* const* kernels, size_t n, uint32_t state[4],
+                                  const uint8_t** blocks, size_t* count);
+#endif
+
+// Makes md5_process_blocks use the named single-stream kernel from now on; a null name goes back
+// to the automatic choice (made afresh). Returns 0, or -1 (nothing changed) for an unknown or
+// unsupported name. For tests and benchmarks; the programs never call it.
 int md5_force_kernel(const char* name);
-// The name of the kernel md5_process_blocks uses now (choosing it if not yet chosen).
+// The name of the single-stream kernel md5_process_blocks uses now, making the automatic choice
+// first if it is not yet made (measuring on blocks of its own where it measures).
 const char* md5_kernel_name();
+
+// The multi-buffer kernel md5_digest_batch uses for streams messages in flight: the forced one if
+// any, else of the preferred kernels the one with the fewest lanes that are at least streams, else
+// the one with the most lanes.
+const md5_multi_kernel* md5_multi_kernel_for(size_t streams);
+// As md5_force_kernel, for the multi-buffer kernel of md5_digest_batch: a forced kernel is used
+// for every batch whatever its size.
+int md5_force_multi_kernel(const char* name);

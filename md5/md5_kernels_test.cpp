@@ -1,5 +1,6 @@
 // Every compression kernel this processor runs, against RFC 1321's test suite through md5_update
-// and against the portable compression function on random blocks at every start alignment.
+// and against the portable compression function on random blocks at every start alignment; every
+// multi-buffer kernel lane by lane and through md5_digest_batch; the kernel choices.
 #include "md5/md5_kernels.h"
 #include "md5/rfc1321_suite.h"
 
@@ -7,8 +8,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "md5/md5.h"
@@ -17,7 +20,10 @@ namespace {
 
 // Goes back to the automatic kernel choice when a test ends, whatever it forced.
 struct KernelTest : ::testing::Test {
-    void TearDown() override { md5_force_kernel(nullptr); }
+    void TearDown() override {
+        md5_force_kernel(nullptr);
+        md5_force_multi_kernel(nullptr);
+    }
 };
 
 // The names of the kernels this processor supports, in table order.
@@ -70,41 +76,77 @@ std::vector<uint8_t> random_bytes(std::mt19937& generator, size_t n) {
     return out;
 }
 
-// The name of the first kernel in the table that is preferred on this processor.
-std::string first_preferred() {
+// The names of the candidates for the automatic choice on this processor.
+std::vector<std::string> candidates() {
+    std::vector<std::string> names;
     for (const md5_kernel& k : md5_kernel_table) {
-        if (k.preferred()) return k.name;
+        if (k.candidate()) names.push_back(k.name);
     }
-    return "";
+    return names;
 }
 
-TEST_F(KernelTest, AutomaticChoiceIsFirstPreferredAndPreferredImpliesSupported) {
+TEST_F(KernelTest, AutomaticChoiceIsACandidateAndCandidatesAreSupported) {
     std::vector<std::string> names = supported_kernels();
     EXPECT_NE(std::find(names.begin(), names.end(), "scalar"), names.end());
     EXPECT_NE(std::find(names.begin(), names.end(), "portable"), names.end());
     for (const md5_kernel& k : md5_kernel_table) {
-        if (k.preferred()) {
+        if (k.candidate()) {
             EXPECT_TRUE(k.supported()) << k.name;
         }
     }
-    // The reference is never chosen while the scalar kernel is there.
-    EXPECT_NE(first_preferred(), "portable");
-    EXPECT_EQ(md5_kernel_name(), first_preferred());
+    // The reference is never chosen; the scalar kernel always may be.
+    std::vector<std::string> choices = candidates();
+    EXPECT_EQ(std::find(choices.begin(), choices.end(), "portable"), choices.end());
+    EXPECT_NE(std::find(choices.begin(), choices.end(), "scalar"), choices.end());
+    EXPECT_NE(std::find(choices.begin(), choices.end(), md5_kernel_name()), choices.end());
+
+    // A measured choice digests the measuring call's blocks correctly.
+    std::mt19937 generator(5);
+    std::vector<uint8_t> message =
+        random_bytes(generator, 64 * md5_calibration_blocks * std::size(md5_kernel_table) + 100);
+    ASSERT_EQ(md5_force_kernel(nullptr), 0);
+    EXPECT_EQ(digest_at(message, 0), reference_digest(message));
+
+    // Multi-buffer: a preferred kernel with a lane for every stream where there is one.
+    for (const md5_multi_kernel& k : md5_multi_kernel_table) EXPECT_LE(k.lanes, md5_max_lanes);
+    for (size_t streams : {1, 3, 8, 9, 16, 17, 32, 1000}) {
+        const md5_multi_kernel* chosen = md5_multi_kernel_for(streams);
+        EXPECT_TRUE(chosen->supported() && chosen->preferred()) << chosen->name;
+        for (const md5_multi_kernel& k : md5_multi_kernel_table) {
+            if (!k.supported() || !k.preferred()) continue;
+            if (k.lanes >= streams) {
+                EXPECT_GE(chosen->lanes, streams) << chosen->name << " for " << streams;
+                EXPECT_LE(chosen->lanes, k.lanes) << chosen->name << " for " << streams;
+            } else {
+                EXPECT_GE(chosen->lanes, k.lanes) << chosen->name << " for " << streams;
+            }
+        }
+    }
 }
 
 TEST_F(KernelTest, ForcingUnknownOrUnsupportedNameChangesNothing) {
     ASSERT_EQ(md5_force_kernel("scalar"), 0);
-    EXPECT_EQ(md5_force_kernel("no-such-kernel"), -1);
-    EXPECT_EQ(md5_force_kernel(""), -1);
-    EXPECT_EQ(md5_force_kernel("SCALAR"), -1);
+    ASSERT_EQ(md5_force_multi_kernel("portable"), 0);
+    for (const char* name : {"no-such-kernel", "", "SCALAR"}) {
+        EXPECT_EQ(md5_force_kernel(name), -1) << name;
+        EXPECT_EQ(md5_force_multi_kernel(name), -1) << name;
+    }
     for (const md5_kernel& k : md5_kernel_table) {
         if (!k.supported()) {
             EXPECT_EQ(md5_force_kernel(k.name), -1) << k.name;
         }
     }
+    for (const md5_multi_kernel& k : md5_multi_kernel_table) {
+        if (!k.supported()) {
+            EXPECT_EQ(md5_force_multi_kernel(k.name), -1) << k.name;
+        }
+    }
     EXPECT_STREQ(md5_kernel_name(), "scalar");
+    EXPECT_STREQ(md5_multi_kernel_for(1000)->name, "portable");
     ASSERT_EQ(md5_force_kernel(nullptr), 0);
-    EXPECT_EQ(md5_kernel_name(), first_preferred());
+    ASSERT_EQ(md5_force_multi_kernel(nullptr), 0);
+    std::vector<std::string> choices = candidates();
+    EXPECT_NE(std::find(choices.begin(), choices.end(), md5_kernel_name()), choices.end());
 }
 
 TEST_F(KernelTest, Rfc1321SuiteThroughUpdateWithEveryKernel) {
@@ -188,6 +230,125 @@ TEST_F(KernelTest, RandomMessagesInRandomPiecesAgreeAcrossKernels) {
             md5_final(digest, &context);
             EXPECT_EQ(hex(digest), expected) << name << " in pieces, length " << length;
         }
+    }
+}
+
+// Whole blocks of every lane through each multi-buffer kernel against the portable transform:
+// random chaining values, each lane's blocks in a buffer of its own at its own alignment, runs of
+// one to four blocks so that state carries from block to block.
+TEST_F(KernelTest, MultiBufferKernelsMatchPortableTransformInEveryLane) {
+    std::mt19937 generator(11);
+    for (const md5_multi_kernel& k : md5_multi_kernel_table) {
+        if (!k.supported()) continue;
+        for (int trial = 0; trial < 12; ++trial) {
+            size_t blocks = 1 + generator() % 4;
+            std::vector<std::vector<uint8_t>> storage(k.lanes);
+            std::vector<const uint8_t*> data(k.lanes);
+            std::vector<uint32_t> state(4 * k.lanes), expected(4 * k.lanes);
+            for (size_t l = 0; l < k.lanes; ++l) {
+                size_t offset = generator() % 64;
+                storage[l] = random_bytes(generator, offset + 64 * blocks);
+                data[l] = storage[l].data() + offset;
+                uint32_t lane_state[4];
+                for (size_t w = 0; w < 4; ++w) {
+                    lane_state[w] = uint32_t(generator());
+                    state[w * k.lanes + l] = lane_state[w];
+                }
+                for (size_t i = 0; i < blocks; ++i) md5_transform(lane_state, data[l] + 64 * i);
+                for (size_t w = 0; w < 4; ++w) expected[w * k.lanes + l] = lane_state[w];
+            }
+            k.run(state.data(), data.data(), blocks);
+            EXPECT_EQ(state, expected) << k.name << " trial " << trial << " blocks " << blocks;
+        }
+    }
+}
+
+// Batches of every size that matters to the scheduler (empty, one, two, around the lane count,
+// several times it) of tiny and large messages mixed, so that lanes run dry at different times
+// and are refilled, through each multi-buffer kernel in turn and through the automatic choice,
+// which moves the last messages to kernels with fewer lanes.
+TEST_F(KernelTest, DigestBatchMatchesReferenceWithEveryMultiBufferKernel) {
+    std::mt19937 generator(3);
+    std::vector<const md5_multi_kernel*> kernels = {nullptr};
+    for (const md5_multi_kernel& k : md5_multi_kernel_table) {
+        if (k.supported()) kernels.push_back(&k);
+    }
+    for (const md5_multi_kernel* k : kernels) {
+        ASSERT_EQ(md5_force_multi_kernel(k ? k->name : nullptr), 0);
+        size_t lanes = k ? k->lanes : md5_max_lanes;
+        const char* name = k ? k->name : "automatic";
+        for (size_t count : {size_t{0}, size_t{1}, size_t{2}, size_t{3}, lanes - 1, lanes,
+                             lanes + 1, 3 * lanes + 5}) {
+            std::vector<std::vector<uint8_t>> bodies(count);
+            std::vector<md5_message> batch(count);
+            for (size_t i = 0; i < count; ++i) {
+                size_t kind = generator() % 8;
+                size_t length = kind < 3   ? generator() % 130
+                                : kind < 7 ? generator() % 1200
+                                           : 5000 + generator() % 20000;
+                bodies[i] = random_bytes(generator, length);
+                batch[i].data = bodies[i].data();
+                batch[i].length = length;
+            }
+            md5_digest_batch(batch.data(), count);
+            for (size_t i = 0; i < count; ++i) {
+                EXPECT_EQ(hex(batch[i].digest), reference_digest(bodies[i]))
+                    << name << " batch of " << count << ", message " << i << " of "
+                    << bodies[i].size() << " bytes";
+            }
+        }
+    }
+}
+
+#ifdef MD5_HAVE_X86_KERNELS
+// The measurement between kernels digests the blocks it times: the state after it, and after the
+// chosen kernel compresses the rest, is the portable transform's.
+TEST_F(KernelTest, MeasuringKernelsDigestsTheMeasuredBlocks) {
+    std::mt19937 generator(13);
+    std::vector<const md5_kernel*> kernels;
+    for (const md5_kernel& k : md5_kernel_table) {
+        if (k.supported()) kernels.push_back(&k);
+    }
+    size_t count = md5_calibration_blocks * kernels.size() + 3;
+    std::vector<uint8_t> storage = random_bytes(generator, 64 * count);
+    uint32_t expected[4] = {1, 2, 3, 4};
+    for (size_t i = 0; i < count; ++i) md5_transform(expected, storage.data() + 64 * i);
+
+    uint32_t state[4] = {1, 2, 3, 4};
+    const uint8_t* blocks = storage.data();
+    size_t left = count;
+    md5_kernel_fn fastest =
+        md5_measure_kernels(kernels.data(), kernels.size(), state, &blocks, &left);
+    EXPECT_LT(left, count);
+    EXPECT_EQ(blocks, storage.data() + 64 * (count - left));
+    fastest(state, blocks, left);
+    EXPECT_EQ(std::memcmp(state, expected, sizeof state), 0);
+}
+#endif
+
+// Batches digested by several threads at once, the first of them making the kernel choices.
+TEST_F(KernelTest, ConcurrentBatchesAgree) {
+    md5_force_multi_kernel(nullptr);
+    md5_force_kernel(nullptr);
+    std::mt19937 generator(17);
+    constexpr int threads = 4;
+    std::vector<std::vector<uint8_t>> bodies(40);
+    std::vector<std::string> expected;
+    for (auto& body : bodies) {
+        body = random_bytes(generator, generator() % 9000);
+        expected.push_back(reference_digest(body));
+    }
+    std::vector<std::vector<md5_message>> batches(threads);
+    for (auto& batch : batches) {
+        for (auto& body : bodies) batch.push_back({body.data(), body.size(), {}});
+    }
+    std::vector<std::thread> workers;
+    for (auto& batch : batches) {
+        workers.emplace_back([&batch] { md5_digest_batch(batch.data(), batch.size()); });
+    }
+    for (std::thread& t : workers) t.join();
+    for (const auto& batch : batches) {
+        for (size_t i = 0; i < bodies.size(); ++i) EXPECT_EQ(hex(batch[i].digest), expected[i]);
     }
 }
 

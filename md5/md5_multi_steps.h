@@ -1,0 +1,82 @@
+// The body of a multi-buffer compression kernel, shared by the vector kernels: G groups of
+// V::lanes independent MD5 states, one state per 32-bit lane, each advanced by whole blocks.
+//
+// Only for inclusion by a kernel's own source file, after it defines MD5_MULTI_TARGET (the target
+// attribute of its instruction set) and its vector operations V:
+//   vec                             the vector type; lanes: its 32-bit lanes
+//   add(x, y), constant(k)          lane-wise sum; every lane k
+//   rotl<S>(x)                      every lane rotated left by S bits
+//   round<R>(early, b, c, d)        the round function of round R: returns the part that needs b
+//                                   and may add the part that does not to early
+//   load(p), store(p, x)            lanes words from or to p
+//   load_words(words, data, offset) words[j], lane l = message word j of the block at
+//                                   data[l] + offset
+// With two or more groups, each step is issued for every group in turn: the groups' dependency
+// chains are independent, so a processor whose simple vector operations take two cycles keeps
+// its units busy with the other group's step instead of waiting.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
+#include "md5/md5_steps.h"
+
+namespace {
+
+// Step I of one group on (a, b, c, d): a = b + rotl(a + word + sine + f(b, c, d), s). The sum of
+// a, word and sine does not need b; it is pinned so that the compiler cannot fold f in first.
+template <class V, int I>
+MD5_MULTI_TARGET inline void multi_step(typename V::vec& a, typename V::vec b, typename V::vec c,
+                                        typename V::vec d, const typename V::vec* words) {
+    typename V::vec early = V::add(a, V::add(words[md5_word_index[I]], V::constant(md5_sine[I])));
+    typename V::vec late = V::template round<I / 16>(early, b, c, d);
+    asm("" : "+v"(early));
+    a = V::add(V::template rotl<md5_shift[I]>(V::add(early, late)), b);
+}
+
+// Step I for every group; each group's (a, b, c, d) are its v turned by I places.
+template <class V, int G, int I>
+MD5_MULTI_TARGET inline void multi_step_groups(typename V::vec (&v)[G][4],
+                                               const typename V::vec (&words)[G][16]) {
+    for (int g = 0; g < G; ++g) {
+        multi_step<V, I>(v[g][(64 - I) & 3], v[g][(65 - I) & 3], v[g][(66 - I) & 3],
+                         v[g][(67 - I) & 3], words[g]);
+    }
+}
+
+template <class V, int G, size_t... I>
+MD5_MULTI_TARGET inline void multi_all_steps(typename V::vec (&v)[G][4],
+                                             const typename V::vec (&words)[G][16],
+                                             std::index_sequence<I...>) {
+    (multi_step_groups<V, G, int(I)>(v, words), ...);
+}
+
+// Compresses count blocks into each of the G * V::lanes states: lane l's chaining words are
+// state[w * G * V::lanes + l] (w = 0 to 3 for A to D), its blocks start at data[l].
+template <class V, int G>
+MD5_MULTI_TARGET inline void multi_blocks(uint32_t* state, const uint8_t* const* data,
+                                          size_t count) {
+    constexpr int lanes = G * V::lanes;
+    typename V::vec s[G][4];
+    for (int g = 0; g < G; ++g) {
+        for (int w = 0; w < 4; ++w) s[g][w] = V::load(state + w * lanes + g * V::lanes);
+    }
+    for (size_t n = 0; n < count; ++n) {
+        typename V::vec words[G][16];
+        for (int g = 0; g < G; ++g) V::load_words(words[g], data + g * V::lanes, 64 * n);
+        typename V::vec v[G][4];
+        for (int g = 0; g < G; ++g) {
+            for (int w = 0; w < 4; ++w) v[g][w] = s[g][w];
+        }
+        multi_all_steps<V, G>(v, words, std::make_index_sequence<64>());
+        for (int g = 0; g < G; ++g) {
+            for (int w = 0; w < 4; ++w) s[g][w] = V::add(s[g][w], v[g][w]);
+        }
+    }
+    for (int g = 0; g < G; ++g) {
+        for (int w = 0; w < 4; ++w) V::store(state + w * lanes + g * V::lanes, s[g][w]);
+    }
+}
+
+} // namespace
