@@ -11,6 +11,8 @@
 #include "pathwise/result_codes.h"
 #include "selfcheck/selfcheck.h"
 
+static_assert(PW_ERR_INTEGRITY == SELFCHECK_REFUSAL_STATUS);
+
 namespace {
 
 // What a failed run writes: the log line (or none) and the standard-error line (or none);
@@ -158,10 +160,9 @@ void report_failure(int code, const char* argument, int quiet) {
 }
 
 int pathwise_main(int argc, char** argv) {
-    if (selfcheck_run(argc > 0 ? argv[0] : nullptr) != 0) {
-        fputs("ERR:Executable integrity check failed\n", stderr);
-        return PW_ERR_INTEGRITY;
-    }
+    // Written also in quiet mode: a program that refuses to run must say why. The refusal ends
+    // the process with status PW_ERR_INTEGRITY.
+    selfcheck_require("ERR:Executable integrity check failed\n");
     if (argc < 2) {
         print_usage(argc > 0 ? argv[0] : "pathwise");
         return output_lost() ? PW_ERR_WRITE_OUTPUT : PW_OK;

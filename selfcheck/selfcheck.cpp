@@ -1,9 +1,11 @@
 #include "selfcheck/selfcheck.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/auxv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -53,7 +55,93 @@ int feed_read(int fd, uint64_t length, md5_context* context) {
     return 0;
 }
 
+// Where the kernel lets a process read its own executable, whatever name it was started by.
+constexpr char own_executable[] = "/proc/self/exe";
+
+// The name the kernel executed (the path given to execve), or null when the kernel gave none.
+const char* executed_name() {
+    auto name = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
+    return name != nullptr && name[0] != '\0' ? name : nullptr;
+}
+
+// The signals that end a guarded check: the faults of code gone wrong, and the time limit.
+constexpr int guarded_signals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGALRM};
+constexpr size_t guarded_count = sizeof guarded_signals / sizeof guarded_signals[0];
+
+// What the guard replaced, put back when it ends. The programs run the check once, on their
+// only thread, before anything else.
+struct fault_guard {
+    const char* refusal;
+    size_t refusal_length;
+    struct sigaction saved_actions[guarded_count];
+    sigset_t saved_mask;
+    stack_t saved_stack;
+    unsigned saved_alarm;
+};
+fault_guard guard;
+
+// The handlers run here, so that a fault that overran the stack can still be reported.
+alignas(16) char guard_stack[32 * 1024];
+
+// Writes the refusal and ends the process: only async-signal-safe calls, and no exit handlers,
+// which run code of the program that has just been found altered.
+[[noreturn]] void refuse_from_signal(int) {
+    if (guard.refusal_length > 0) {
+        ssize_t written = write(STDERR_FILENO, guard.refusal, guard.refusal_length);
+        (void)written;
+    }
+    _exit(SELFCHECK_REFUSAL_STATUS);
+}
+
 } // namespace
+
+namespace {
+
+// Opens the running executable and checks it against its trailer; a selfcheck_status.
+int check_running_executable() {
+    int fd = selfcheck_open_executable(own_executable, executed_name());
+    if (fd < 0) return SELFCHECK_UNREADABLE;
+    int status = selfcheck_verify_fd(fd);
+    close(fd);
+    return status;
+}
+
+} // namespace
+
+void selfcheck_guard_begin(const char* refusal, unsigned seconds) {
+    guard.refusal = refusal;
+    guard.refusal_length = refusal != nullptr ? strlen(refusal) : 0;
+    stack_t stack = {};
+    stack.ss_sp = guard_stack;
+    stack.ss_size = sizeof guard_stack;
+    sigaltstack(&stack, &guard.saved_stack);
+
+    struct sigaction action = {};
+    action.sa_handler = refuse_from_signal;
+    action.sa_flags = SA_ONSTACK;
+    sigfillset(&action.sa_mask);
+    sigset_t unblock;
+    sigemptyset(&unblock);
+    for (size_t i = 0; i < guarded_count; ++i) {
+        sigaction(guarded_signals[i], &action, &guard.saved_actions[i]);
+        sigaddset(&unblock, guarded_signals[i]);
+    }
+    // A fault signal that arrives blocked would kill the process without the refusal.
+    sigprocmask(SIG_UNBLOCK, &unblock, &guard.saved_mask);
+    guard.saved_alarm = alarm(seconds);
+}
+
+void selfcheck_guard_end() {
+    // The alarm is stopped before its handler goes, and an alarm the program inherited is set
+    // again only once the old handler is back.
+    alarm(0);
+    for (size_t i = 0; i < guarded_count; ++i) {
+        sigaction(guarded_signals[i], &guard.saved_actions[i], nullptr);
+    }
+    sigprocmask(SIG_SETMASK, &guard.saved_mask, nullptr);
+    sigaltstack(&guard.saved_stack, nullptr);
+    if (guard.saved_alarm != 0) alarm(guard.saved_alarm);
+}
 
 int selfcheck_digest_prefix(int fd, uint64_t length, uint8_t digest[16]) {
     md5_context context;
@@ -112,18 +200,35 @@ int selfcheck_verify_file(const char* path) {
     return status;
 }
 
-int selfcheck_open_executable(const char* self_path, const char* argv0) {
+int selfcheck_open_executable(const char* self_path, const char* execfn) {
     int fd = self_path != nullptr ? open(self_path, O_RDONLY | O_CLOEXEC) : -1;
-    // Without /proc the program has only the path it was started by; a name without a slash
-    // there is taken relative to the working directory, like any other relative path.
-    if (fd < 0 && argv0 != nullptr && argv0[0] != '\0') fd = open(argv0, O_RDONLY | O_CLOEXEC);
+    // Without /proc, or when the program may be executed but not read, only the name the kernel
+    // executed can still reach the same file; argv[0] would let the caller name another one.
+    if (fd < 0 && execfn != nullptr && execfn[0] != '\0') fd = open(execfn, O_RDONLY | O_CLOEXEC);
     return fd;
 }
 
-int selfcheck_run(const char* argv0) {
-    int fd = selfcheck_open_executable("/proc/self/exe", argv0);
-    if (fd < 0) return SELFCHECK_UNREADABLE;
-    int status = selfcheck_verify_fd(fd);
-    close(fd);
+const char* selfcheck_executable_path() {
+    const char* candidates[] = {own_executable, executed_name()};
+    for (const char* path : candidates) {
+        if (path == nullptr) continue;
+        int fd = open(path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        close(fd);
+        return path;
+    }
+    return nullptr;
+}
+
+int selfcheck_run(const char* refusal) {
+    selfcheck_guard_begin(refusal, SELFCHECK_TIME_LIMIT);
+    int status = check_running_executable();
+    selfcheck_guard_end();
     return status;
+}
+
+void selfcheck_require(const char* refusal) {
+    selfcheck_guard_begin(refusal, SELFCHECK_TIME_LIMIT);
+    if (check_running_executable() != SELFCHECK_OK) refuse_from_signal(0);
+    selfcheck_guard_end();
 }

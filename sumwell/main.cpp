@@ -90,13 +90,12 @@ int parse_options(int argc, char** argv, settings* s) {
     return 0;
 }
 
-// The file that benchmark mode sums: the running executable itself, so that a different or
-// missing file named by argv[0] cannot take its place; argv[0] only when that cannot be opened.
-const char* benchmark_path(const char* argv0) {
-    int fd = open(own_executable, O_RDONLY);
-    if (fd < 0) return argv0;
-    close(fd);
-    return own_executable;
+// The file that benchmark mode sums: the running executable itself, read the way the self-check
+// read it, so that a file named by argv[0] never takes its place. The self-check has already
+// refused to run when neither way reads it.
+const char* benchmark_path(const char*) {
+    const char* path = selfcheck_executable_path();
+    return path != nullptr ? path : own_executable;
 }
 
 // Sums the program's own executable repeats times, each line naming it as program.
@@ -118,10 +117,7 @@ void sum_files(int count, char** paths, const settings& s) {
 
 int main(int argc, char** argv) {
     const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "sumwell";
-    if (selfcheck_run(argc > 0 ? argv[0] : nullptr) != 0) {
-        fputs("Error! executable integrity check failed\n", stderr);
-        return 126;
-    }
+    selfcheck_require("Error! executable integrity check failed\n");
     if (asks_for_version(argc, argv)) {
         for (const char* line : version_lines) printf("%s\n", line);
         return finish(0);
