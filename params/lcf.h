@@ -156,6 +156,8 @@ int lcf_print_version_and_exit(parser_handle* handle, uint32_t data, int32_t id,
 int lcf_print_help_and_exit(parser_handle* handle, uint32_t data, int32_t id, const char* value);
 // Writes the two version lines to standard output; returns 0.
 int lcf_print_version();
+// Writes the help banner to standard output; returns 0.
+int lcf_print_help();
 // Writes the one-line version text into buffer, cut to size; returns 0.
 int lcf_version_string(char* buffer, size_t size);
 

@@ -58,13 +58,57 @@ request_counts count_requests(int argc, char** argv) {
     return counts;
 }
 
-// A zero-filled table of the built-in rows followed by one text row per -a request, ids from
-// FIRST_REQUEST_ID upwards in command-line order; null when it cannot be allocated.
-parameter_descriptor* build_descriptor_table(int argc, char** argv, int parameters) {
-    size_t rows = BUILTIN_DESCRIPTOR_COUNT + static_cast<size_t>(parameters);
+// Flushes standard output; 1 if anything written to it was lost.
+int output_lost() {
+    return fflush(stdout) != 0 || ferror(stdout) != 0;
+}
+
+// Ends a run's output: lost output turns a successful code into PW_ERR_WRITE_OUTPUT (a request's
+// own failure keeps its code), and a failure is reported. Returns the final code.
+int settle(int code, const char* failing, int quiet) {
+    if (output_lost() && code == PW_OK) code = PW_ERR_WRITE_OUTPUT;
+    if (code != PW_OK) report_failure(code, failing, quiet);
+    return code;
+}
+
+// Option callbacks of the driver's own table: print as the library's do, then end the program
+// the way every answer ends, so that lost output is not taken for success. data is the quiet
+// flag.
+int print_version_and_exit(parser_handle*, uint32_t quiet, int32_t, const char*) {
+    lcf_print_version();
+    exit(settle(PW_OK, nullptr, static_cast<int>(quiet)));
+}
+
+int print_help_and_exit(parser_handle*, uint32_t quiet, int32_t, const char*) {
+    lcf_print_help();
+    exit(settle(PW_OK, nullptr, static_cast<int>(quiet)));
+}
+
+// Which driver callback takes the place of each library exit callback in the driver's table.
+struct callback_swap {
+    lcf_option_callback library;
+    lcf_option_callback driver;
+};
+constexpr callback_swap callback_swaps[] = {
+    {lcf_print_version_and_exit, print_version_and_exit},
+    {lcf_print_help_and_exit, print_help_and_exit},
+};
+
+// A zero-filled table of the built-in rows (their exit callbacks swapped for the driver's, with
+// the quiet flag as data) followed by one text row per -a request, ids from FIRST_REQUEST_ID
+// upwards in command-line order; null when it cannot be allocated.
+parameter_descriptor* build_descriptor_table(int argc, char** argv, request_counts counts) {
+    size_t rows = BUILTIN_DESCRIPTOR_COUNT + static_cast<size_t>(counts.parameters);
     auto* table = static_cast<parameter_descriptor*>(calloc(rows, sizeof(parameter_descriptor)));
     if (table == nullptr) return nullptr;
     memcpy(table, builtin_descriptors, sizeof builtin_descriptors);
+    for (uint32_t i = 0; i < BUILTIN_DESCRIPTOR_COUNT; ++i) {
+        for (const callback_swap& swap : callback_swaps) {
+            if (table[i].callback != swap.library) continue;
+            table[i].callback = swap.driver;
+            table[i].callback_data = static_cast<uint32_t>(counts.quiet);
+        }
+    }
     parameter_descriptor* next = table + BUILTIN_DESCRIPTOR_COUNT;
     int32_t id = FIRST_REQUEST_ID;
     for (int i = 0; i < argc; ++i) {
@@ -99,18 +143,13 @@ int answer_requests(const parser_handle* handle, int argc, char** argv, int labe
     return PW_OK;
 }
 
-// Flushes standard output; 1 if anything written to it was lost.
-int output_lost() {
-    return fflush(stdout) != 0 || ferror(stdout) != 0;
-}
-
 // Counts, declares, loads and answers; returns the run's result code.
 int run_requests(int argc, char** argv) {
     request_counts counts = count_requests(argc, argv);
     const char* failing = nullptr;
     int code = PW_OK;
     parser_handle* handle = nullptr;
-    parameter_descriptor* table = build_descriptor_table(argc, argv, counts.parameters);
+    parameter_descriptor* table = build_descriptor_table(argc, argv, counts);
     if (table == nullptr) {
         code = PW_ERR_NO_MEMORY;
     } else {
@@ -125,10 +164,7 @@ int run_requests(int argc, char** argv) {
             code = answer_requests(handle, argc, argv, labelled, &failing);
         }
     }
-    // Answers lost on the way out must not look like success; a request's own failure keeps
-    // its code.
-    if (output_lost() && code == PW_OK) code = PW_ERR_WRITE_OUTPUT;
-    if (code != PW_OK) report_failure(code, failing, counts.quiet);
+    code = settle(code, failing, counts.quiet);
     lcf_destroy(handle);
     free(table);
     return code;
@@ -165,7 +201,7 @@ int pathwise_main(int argc, char** argv) {
     selfcheck_require("ERR:Executable integrity check failed\n");
     if (argc < 2) {
         print_usage(argc > 0 ? argv[0] : "pathwise");
-        return output_lost() ? PW_ERR_WRITE_OUTPUT : PW_OK;
+        return settle(PW_OK, nullptr, 0);
     }
     return run_requests(argc, argv);
 }
