@@ -278,6 +278,20 @@ TEST_F(Pathwise, ARefusedRootPathEndsWithStatus3) {
     EXPECT_EQ(r.status, 3);
 }
 
+TEST_F(Pathwise, AConfigurationHoldingANulByteIsRefused) {
+    const std::string files[] = {
+        std::string("RootPath\0comment-out /evil\n", 27),
+        std::string("RootPath /opt/\0x\n", 17),
+    };
+    for (const std::string& file : files) {
+        config(file);
+        run_result r = run({"-p", "main-root"});
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "ERR:Can't parse config file\n");
+        EXPECT_EQ(r.status, 3);
+    }
+}
+
 TEST_F(Pathwise, ConfigurationSyntaxReachesTheAnswers) {
     config("# comment\r\n  Foo   spaced value  \r\nNum 25\nEq = x\nLast no-final-line-end");
     EXPECT_EQ(run({"-a", "Foo", "-a", "Num", "-a", "Eq", "-a", "Last"}).out,
