@@ -1,5 +1,6 @@
 // sumwell: prints the MD5 digest of each file named on the command line, or of its own
 // executable in benchmark mode, as "<digest> *<name>" lines.
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -71,11 +72,24 @@ int32_t number_argument(const char* text) {
 }
 
 // Parses the options into s. Returns 0, or -1 after getopt reported an unknown option or a
-// missing argument. optind is left at the first file argument.
+// missing argument. Options and file names may be mixed, whatever the environment says (a set
+// POSIXLY_CORRECT would otherwise end the options at the first file name); "--" ends the
+// options. The file arguments are moved, in their order, to the end of argv, and optind is
+// left at the first of them.
 int parse_options(int argc, char** argv, settings* s) {
+    // The leading "-" has getopt hand back every file name in place (as option 1) instead of
+    // reordering argv by its own rules. Files met so far are kept together at [first, next):
+    // each new one is joined to them by moving the options read in between in front of them.
+    int first = 1;
+    int next = 1;
     int option;
-    while ((option = getopt(argc, argv, "b:t:")) != -1) {
+    while ((option = getopt(argc, argv, "-b:t:")) != -1) {
         switch (option) {
+        case 1:
+            std::rotate(argv + first, argv + next, argv + optind - 1);
+            first += optind - 1 - next;
+            next = optind;
+            break;
         case 'b':
             s->repeats = number_argument(optarg);
             ++s->benchmark;
@@ -87,6 +101,10 @@ int parse_options(int argc, char** argv, settings* s) {
             return -1;
         }
     }
+    // Options read after the last file, and a "--", go in front of the files, which then run
+    // on into those after the "--".
+    std::rotate(argv + first, argv + next, argv + optind);
+    optind -= next - first;
     return 0;
 }
 
