@@ -356,6 +356,7 @@ int lcf_parse_file(parser_handle* handle, const char* path) {
     if (handle == nullptr) return LCF_ERROR_NULL_CONFIG_FILE_HANDLE;
     handle->last_error = LCF_OK;
     FILE* file = path != nullptr ? fopen(path, "r") : nullptr;
+    if (file == nullptr && errno == ENOMEM) lcf_allocation_failed = 1;
     if (file == nullptr) {
         handle->last_error = LCF_ERROR_CONFIG_FILE_NOT_FOUND;
         return LCF_ERROR_CONFIG_FILE_NOT_FOUND;

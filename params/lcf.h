@@ -105,6 +105,10 @@ struct parser_handle {
 
 // Makes a handle over count descriptor rows; null only if the handle itself cannot be allocated.
 parser_handle* lcf_create(uint32_t count, parameter_descriptor* descriptors);
+// 1 when an allocation of the library has failed since the last lcf_create (the value array, a
+// value text, the configuration file's stream ...), else 0: values may then be missing, and a
+// caller must not answer from them.
+int lcf_memory_exhausted();
 // Frees every value text, the value array and the handle; the table is left alone. Returns 0.
 int lcf_destroy(parser_handle* handle);
 // Installs the error callback and its data, clears last_error; 0, or 7 for a null handle.

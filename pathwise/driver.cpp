@@ -143,6 +143,20 @@ int answer_requests(const parser_handle* handle, int argc, char** argv, int labe
     return PW_OK;
 }
 
+// Loads the configuration into handle and answers the requests; returns the run's result code
+// and points *failing at the failing request's argument.
+int load_and_answer(parser_handle* handle, int argc, char** argv, request_counts counts,
+                    const char** failing) {
+    // A value the library could not store would leave a request, or -c itself, without its
+    // value, and the answer would come from elsewhere: no answer at all then.
+    if (lcf_memory_exhausted() != 0) return PW_ERR_NO_MEMORY;
+    int loaded = load_configuration(handle, argc, argv);
+    if (lcf_memory_exhausted() != 0) return PW_ERR_NO_MEMORY;
+    if ((loaded & LOAD_FILE_OK) == 0) return PW_ERR_CONFIG;
+    int labelled = counts.parameters + counts.paths > 1;
+    return answer_requests(handle, argc, argv, labelled, failing);
+}
+
 // Counts, declares, loads and answers; returns the run's result code.
 int run_requests(int argc, char** argv) {
     request_counts counts = count_requests(argc, argv);
@@ -155,14 +169,8 @@ int run_requests(int argc, char** argv) {
     } else {
         uint32_t rows = BUILTIN_DESCRIPTOR_COUNT + static_cast<uint32_t>(counts.parameters);
         handle = lcf_create(rows, table);
-        if (handle == nullptr) {
-            code = PW_ERR_CREATE_PARSER;
-        } else if ((load_configuration(handle, argc, argv) & LOAD_FILE_OK) == 0) {
-            code = PW_ERR_CONFIG;
-        } else {
-            int labelled = counts.parameters + counts.paths > 1;
-            code = answer_requests(handle, argc, argv, labelled, &failing);
-        }
+        code = handle == nullptr ? PW_ERR_CREATE_PARSER
+                                 : load_and_answer(handle, argc, argv, counts, &failing);
     }
     code = settle(code, failing, counts.quiet);
     lcf_destroy(handle);
