@@ -204,9 +204,7 @@ void report_failure(int code, const char* argument, int quiet) {
 }
 
 int pathwise_main(int argc, char** argv) {
-    // Written also in quiet mode: a program that refuses to run must say why. The refusal ends
-    // the process with status PW_ERR_INTEGRITY.
-    selfcheck_require("ERR:Executable integrity check failed\n");
+    selfcheck_require(PW_INTEGRITY_REFUSAL); // or ends the process with PW_ERR_INTEGRITY
     if (argc < 2) {
         print_usage(argc > 0 ? argv[0] : "pathwise");
         return settle(PW_OK, nullptr, 0);

@@ -12,3 +12,7 @@ enum : int {
     PW_ERR_NO_MEMORY = 20,        // memory ran out: for the descriptor table or a library value
     PW_ERR_INTEGRITY = 126,       // the executable failed its integrity self-check
 };
+
+// The line of a program that failed its integrity self-check; written also in quiet mode: a
+// program that refuses to run must say why.
+constexpr char PW_INTEGRITY_REFUSAL[] = "ERR:Executable integrity check failed\n";

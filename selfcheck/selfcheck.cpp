@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sys/auxv.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "md5/md5.h"
@@ -68,11 +69,16 @@ const char* executed_name() {
 constexpr int guarded_signals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGALRM};
 constexpr size_t guarded_count = sizeof guarded_signals / sizeof guarded_signals[0];
 
-// What the guard replaced, put back when it ends. The programs run the check once, on their
-// only thread, before anything else.
+// What the guard replaced, put back when it ends, and the verdict of the check it guards. The
+// programs run the check once, on their only thread, before anything else.
 struct fault_guard {
+    bool active;
     const char* refusal;
     size_t refusal_length;
+    // Nonzero unless the last digest compared equal to its trailer's: a second verdict, kept
+    // apart from the status that selfcheck_verify_fd returns, so that one altered branch on the
+    // way cannot turn a failed check into a passed one.
+    int difference;
     struct sigaction saved_actions[guarded_count];
     sigset_t saved_mask;
     stack_t saved_stack;
@@ -83,19 +89,62 @@ fault_guard guard;
 // The handlers run here, so that a fault that overran the stack can still be reported.
 alignas(16) char guard_stack[32 * 1024];
 
+// The refusal's system calls are made directly where the processor is known, not through the
+// dynamic linker's tables, which an altered program may have damaged.
+#if defined(__x86_64__)
+void raw_write(int fd, const void* data, size_t length) {
+    long result;
+    asm volatile("syscall"
+                 : "=a"(result)
+                 : "0"(static_cast<long>(SYS_write)), "D"(fd), "S"(data), "d"(length)
+                 : "rcx", "r11", "memory");
+}
+[[noreturn]] void raw_exit(int status) {
+    for (;;) {
+        asm volatile("syscall"
+                     :
+                     : "a"(static_cast<long>(SYS_exit_group)), "D"(status)
+                     : "rcx", "r11", "memory");
+    }
+}
+#elif defined(__i386__)
+void raw_write(int fd, const void* data, size_t length) {
+    long result;
+    asm volatile("int $0x80"
+                 : "=a"(result)
+                 : "0"(static_cast<long>(SYS_write)), "b"(fd), "c"(data), "d"(length)
+                 : "memory");
+}
+[[noreturn]] void raw_exit(int status) {
+    for (;;) {
+        asm volatile("int $0x80"
+                     :
+                     : "a"(static_cast<long>(SYS_exit_group)), "b"(status)
+                     : "memory");
+    }
+}
+#else
+void raw_write(int fd, const void* data, size_t length) {
+    ssize_t written = write(fd, data, length);
+    (void)written;
+}
+[[noreturn]] void raw_exit(int status) {
+    _exit(status);
+}
+#endif
+
 // Writes the refusal and ends the process: only async-signal-safe calls, and no exit handlers,
 // which run code of the program that has just been found altered.
 [[noreturn]] void refuse_from_signal(int) {
-    if (guard.refusal_length > 0) {
-        ssize_t written = write(STDERR_FILENO, guard.refusal, guard.refusal_length);
-        (void)written;
-    }
-    _exit(SELFCHECK_REFUSAL_STATUS);
+    if (guard.refusal_length > 0) raw_write(STDERR_FILENO, guard.refusal, guard.refusal_length);
+    raw_exit(SELFCHECK_REFUSAL_STATUS);
 }
 
-} // namespace
-
-namespace {
+// Refuses unless the second verdict says the digests compared equal. Kept out of line, so that
+// its branch is not the one that decides the first verdict.
+[[gnu::noinline]] void confirm_intact() {
+    if (guard.difference != 0) refuse_from_signal(0);
+}
 
 // Opens the running executable and checks it against its trailer; a selfcheck_status.
 int check_running_executable() {
@@ -111,6 +160,12 @@ int check_running_executable() {
 void selfcheck_guard_begin(const char* refusal, unsigned seconds) {
     guard.refusal = refusal;
     guard.refusal_length = refusal != nullptr ? strlen(refusal) : 0;
+    if (guard.active) {
+        // Started already, from the program's start: only the time limit starts again.
+        alarm(seconds);
+        return;
+    }
+    guard.active = true;
     stack_t stack = {};
     stack.ss_sp = guard_stack;
     stack.ss_size = sizeof guard_stack;
@@ -132,6 +187,8 @@ void selfcheck_guard_begin(const char* refusal, unsigned seconds) {
 }
 
 void selfcheck_guard_end() {
+    if (!guard.active) return;
+    guard.active = false;
     // The alarm is stopped before its handler goes, and an alarm the program inherited is set
     // again only once the old handler is back.
     alarm(0);
@@ -189,6 +246,8 @@ int selfcheck_verify_fd(int fd) {
 
     uint8_t actual[16];
     if (selfcheck_digest_prefix(fd, body, actual) != 0) return SELFCHECK_UNREADABLE;
+    guard.difference = 0;
+    for (size_t i = 0; i < sizeof actual; ++i) guard.difference |= recorded[i] ^ actual[i];
     return memcmp(recorded, actual, sizeof actual) == 0 ? SELFCHECK_OK : SELFCHECK_MISMATCH;
 }
 
@@ -229,6 +288,8 @@ int selfcheck_run(const char* refusal) {
 
 void selfcheck_require(const char* refusal) {
     selfcheck_guard_begin(refusal, SELFCHECK_TIME_LIMIT);
+    guard.difference = 1;
     if (check_running_executable() != SELFCHECK_OK) refuse_from_signal(0);
+    confirm_intact();
     selfcheck_guard_end();
 }

@@ -56,8 +56,19 @@ const char* selfcheck_executable_path();
 // process with SELFCHECK_REFUSAL_STATUS. Saves the handlers, signal mask, alternate signal stack
 // and pending alarm that it replaces. refusal must live until the guard ends.
 void selfcheck_guard_begin(const char* refusal, unsigned seconds);
-// Ends the fault guard: puts back what selfcheck_guard_begin saved.
+// Ends the fault guard: puts back what selfcheck_guard_begin saved. A guard already running
+// (see SELFCHECK_GUARD_FROM_START) is kept by selfcheck_guard_begin, which then only changes
+// the refusal and starts the time limit again.
 void selfcheck_guard_end();
+
+// Starts the fault guard at the program's very start, from .preinit_array, before any
+// constructor runs: the compiler's processor detection, say, whose code an alteration may
+// have hit too. selfcheck_require takes the guard over and ends it. Written once, at namespace
+// scope, in the file that holds the program's main; refusal is a constant text.
+#define SELFCHECK_GUARD_FROM_START(refusal)                                                        \
+    [[gnu::used, gnu::section(".preinit_array")]] void (*selfcheck_start_guard)(int, char**,       \
+                                                                                char**) =          \
+        [](int, char**, char**) { selfcheck_guard_begin(refusal, SELFCHECK_TIME_LIMIT); }
 
 // Checks the open file fd (from its start, whatever its offset) against its trailer. Returns a
 // selfcheck_status; the descriptor stays open.

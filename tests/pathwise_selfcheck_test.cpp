@@ -94,6 +94,18 @@ TEST_F(PathwiseSelfcheck, AFaultOrAHangInTheDigestCodeEndsInTheRefusal) {
     }
 }
 
+TEST_F(PathwiseSelfcheck, AFaultInCodeThatRunsBeforeMainEndsInTheRefusal) {
+    // The compiler's processor detection runs as a constructor, before main.
+    std::string altered = original;
+    if (alter_functions(altered, {"__cpu_indicator_init"}, illegal_instruction) == 0) {
+        GTEST_SKIP() << "no processor detection constructor in the built pathwise";
+    }
+    run_result r = run_program(scratch.write_program("early", altered), request());
+    EXPECT_EQ(r.status, 126);
+    EXPECT_EQ(r.err, refusal);
+    EXPECT_EQ(r.out, "");
+}
+
 TEST_F(PathwiseSelfcheck, NeverChecksAFileTheCallerNames) {
     // An execute-only program cannot be read through /proc/self/exe: the check must not fall
     // back to argv[0], which here names an intact copy.
