@@ -100,10 +100,15 @@ inline std::vector<std::string> without_read_override(std::vector<std::string> c
 }
 
 // A command that runs program where /proc is hidden (a private mount namespace with an empty
-// /proc), started as argv0. Empty when user namespaces are not available.
+// /proc), started as argv0. Empty when that cannot be arranged here: no user namespaces, or a
+// program that cannot start without /proc (as a sanitizer build cannot).
 inline std::vector<std::string> without_proc(const std::string& argv0, const std::string& program,
                                              const std::vector<std::string>& args) {
     if (run_program("/usr/bin/unshare", {"-r", "-m", "true"}).status != 0) return {};
+    run_result probe = run_program(
+        "/usr/bin/unshare", {"-r", "-m", "/bin/bash", "-c",
+                             "mount -t tmpfs none /proc && exec \"$0\" --print-version", program});
+    if (probe.status != 0) return {};
     std::vector<std::string> command = {"/usr/bin/unshare",
                                         "-r",
                                         "-m",

@@ -135,7 +135,7 @@ TEST_F(PathwiseSelfcheck, NeverChecksAFileTheCallerNames) {
     }
     // Where the program can be read, the executed name serves without /proc.
     std::vector<std::string> hidden = without_proc(altered + "-name", intact, request());
-    if (hidden.empty()) GTEST_SKIP() << "no user namespaces";
+    if (hidden.empty()) GTEST_SKIP() << "cannot run the program without /proc here";
     run_result r = run_command(hidden);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "/opt/mf\n");

@@ -137,7 +137,7 @@ TEST_F(SumwellSelfcheck, NeverChecksOrBenchmarksAFileTheCallerNames) {
     // Without /proc, benchmark mode sums the program that runs, named as it was started.
     std::string other = scratch.write("other", "abc");
     std::vector<std::string> hidden = without_proc(other, intact, {"-b", "2"});
-    if (hidden.empty()) GTEST_SKIP() << "no user namespaces";
+    if (hidden.empty()) GTEST_SKIP() << "cannot run the program without /proc here";
     run_result own = run_program(intact, {intact});
     ASSERT_EQ(own.status, 0) << own.err;
     std::string line = own.out.substr(0, 32) + " *" + other + "\n";
