@@ -99,6 +99,14 @@ inline std::vector<std::string> without_read_override(std::vector<std::string> c
     return command;
 }
 
+// True when an execute-only copy of a program can run here at all, shown by its refusal (status
+// 126) when started under its own name: where an emulator runs programs of another processor,
+// the emulator itself must read the file, and fails first.
+inline bool execute_only_runs(const std::string& unreadable_copy, const std::string& argument) {
+    std::vector<std::string> command = without_read_override({unreadable_copy, argument});
+    return !command.empty() && run_command(command).status == 126;
+}
+
 // A command that runs program where /proc is hidden (a private mount namespace with an empty
 // /proc), started as argv0. Empty when that cannot be arranged here: no user namespaces, or a
 // program that cannot start without /proc (as a sanitizer build cannot).
