@@ -115,7 +115,7 @@ TEST_F(SumwellSelfcheck, AFaultOrAHangInTheDigestCodeEndsInTheRefusal) {
     }
 }
 
-TEST_F(SumwellSelfcheck, NeverChecksOrBenchmarksAFileTheCallerNames) {
+TEST_F(SumwellSelfcheck, NeverChecksAFileTheCallerNames) {
     std::string intact = scratch.write_program("intact", original);
     std::string altered = scratch.write_program("altered", with_text_changed(original));
     std::string unreadable = scratch.write_program("unreadable", original);
@@ -136,8 +136,11 @@ TEST_F(SumwellSelfcheck, NeverChecksOrBenchmarksAFileTheCallerNames) {
         EXPECT_EQ(r.err, refusal) << plain[4];
         EXPECT_EQ(r.out, "") << plain[4];
     }
+}
 
-    // Without /proc, benchmark mode sums the program that runs, named as it was started.
+TEST_F(SumwellSelfcheck, WithoutProcBenchmarksTheProgramThatRuns) {
+    // Named as it was started, by another file.
+    std::string intact = scratch.write_program("intact", original);
     std::string other = scratch.write("other", "abc");
     std::vector<std::string> hidden = without_proc(other, intact, {"-b", "2"});
     if (hidden.empty()) GTEST_SKIP() << "cannot run the program without /proc here";
