@@ -90,6 +90,7 @@ struct scanner {
     bool at_line_start; // the previous token ended with a line feed
     int32_t line;
     int32_t pending_error; // result of the last value hook of the current line
+    bool holds_nul;        // the input holds a NUL byte: the whole input is refused
 };
 
 // Moves the current token to the front of the buffer and reads more input behind it. A token
@@ -103,6 +104,12 @@ void refill(scanner* s) {
     size_t room = INPUT_BUFFER_SIZE - kept - 1;
     size_t count = read_source(s->source, input_buffer + kept,
                                room < INPUT_READ_SIZE ? room : INPUT_READ_SIZE);
+    // A NUL byte would end the text of a name or value early and hide what follows it from
+    // anyone who reads the file as text; such input is not taken for a configuration at all.
+    if (memchr(input_buffer + kept, '\0', count) != nullptr) {
+        s->holds_nul = true;
+        count = 0;
+    }
     if (count == 0) s->at_end = true;
     s->fill += count;
     input_buffer[s->fill] = '\0';
@@ -312,7 +319,8 @@ void scan_token(scanner* s) {
 }
 
 // Reads the whole source into the handle from a fresh tokenizer state; returns the pending
-// error (0 when every line was accepted) and leaves the line counter in *line.
+// error (0 when every line was accepted), or LCF_ERROR_CONFIG_FILE_NOT_FOUND for input that holds
+// a NUL byte, as for a file that cannot be read; leaves the line counter in *line.
 int32_t run_reader(parser_handle* handle, input_source* source, int32_t* line) {
     scanner s = {};
     s.source = source;
@@ -324,7 +332,7 @@ int32_t run_reader(parser_handle* handle, input_source* source, int32_t* line) {
     lcf_reader.handle = handle;
     while (!s.done && peek(&s, 0) >= 0) scan_token(&s);
     *line = s.line;
-    return s.pending_error;
+    return s.holds_nul ? LCF_ERROR_CONFIG_FILE_NOT_FOUND : s.pending_error;
 }
 
 // Finishes a read: records a failure with its line and context, or applies the defaults and
@@ -348,6 +356,7 @@ int lcf_parse_file(parser_handle* handle, const char* path) {
     if (handle == nullptr) return LCF_ERROR_NULL_CONFIG_FILE_HANDLE;
     handle->last_error = LCF_OK;
     FILE* file = path != nullptr ? fopen(path, "r") : nullptr;
+    if (file == nullptr && errno == ENOMEM) lcf_allocation_failed = 1;
     if (file == nullptr) {
         handle->last_error = LCF_ERROR_CONFIG_FILE_NOT_FOUND;
         return LCF_ERROR_CONFIG_FILE_NOT_FOUND;

@@ -239,6 +239,24 @@ TEST_F(FileReader, UnreadableInputs) {
     EXPECT_FALSE(has_entry(5));
 }
 
+TEST_F(FileReader, InputHoldingANulByteIsRefusedWhole) {
+    const std::string refused[] = {
+        std::string("Word\0comment-out /evil\n", 23),
+        std::string("Word /opt/\0x\n", 13),
+        std::string("\0", 1),
+        // Past the first read of 8,192 bytes: the read still fails as a whole.
+        "Flag yes\n" + std::string(9000, '#') + "\n" + std::string("Text \0\n", 7),
+    };
+    for (const std::string& input : refused) {
+        lcf_destroy(handle);
+        handle = lcf_create(static_cast<uint32_t>(rows.size()), rows.data());
+        EXPECT_EQ(parse(input), LCF_ERROR_CONFIG_FILE_NOT_FOUND) << input.size();
+        EXPECT_EQ(lcf_last_error(handle), LCF_ERROR_CONFIG_FILE_NOT_FOUND);
+        EXPECT_FALSE(has_entry(2));
+        EXPECT_FALSE(has_entry(5)) << "no defaults after a refused read";
+    }
+}
+
 TEST_F(FileReader, ReadsFiles) {
     std::string dir = scratch_directory();
     write_file(dir + "/a.conf", "# sample\r\nWord ww\r\nText 42\r\nFlag no");

@@ -33,16 +33,27 @@ uint32_t row_count(const parser_handle* handle) {
 
 } // namespace
 
+int lcf_allocation_failed = 0;
+
+int lcf_memory_exhausted() {
+    return lcf_allocation_failed;
+}
+
 // Allocates a handle over the caller's table and room for one entry per row; a failed array
 // leaves capacity 0 and last_error 3, and only a failed handle gives null.
 parser_handle* lcf_create(uint32_t count, parameter_descriptor* descriptors) {
+    lcf_allocation_failed = 0;
     auto* handle = static_cast<parser_handle*>(calloc(1, sizeof(parser_handle)));
-    if (handle == nullptr) return nullptr;
+    if (handle == nullptr) {
+        lcf_allocation_failed = 1;
+        return nullptr;
+    }
     handle->descriptor_count = count;
     handle->descriptors = descriptors;
     if (count > 0) {
         handle->values = static_cast<value_entry*>(calloc(count, sizeof(value_entry)));
         if (handle->values == nullptr) {
+            lcf_allocation_failed = 1;
             handle->last_error = LCF_ERROR_CANT_ALLOCATE_MEMORY;
             return handle;
         }
@@ -262,7 +273,10 @@ void lcf_apply_defaults(parser_handle* handle, int cmdline_only) {
         if (entry == nullptr) return; // no room: the array was never allocated
         entry->type = row.type;
         entry->text = strdup(row.default_value);
-        if (entry->text == nullptr) handle->last_error = LCF_ERROR_CANT_ALLOCATE_MEMORY;
+        if (entry->text == nullptr) {
+            lcf_allocation_failed = 1;
+            handle->last_error = LCF_ERROR_CANT_ALLOCATE_MEMORY;
+        }
         entry->number = lcf_decimal_number(row.default_value);
         if (row.type == LCF_TYPE_ENUM) {
             int32_t position = lcf_enum_index(&row, row.default_value);

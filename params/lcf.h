@@ -105,6 +105,10 @@ struct parser_handle {
 
 // Makes a handle over count descriptor rows; null only if the handle itself cannot be allocated.
 parser_handle* lcf_create(uint32_t count, parameter_descriptor* descriptors);
+// 1 when an allocation of the library has failed since the last lcf_create (the value array, a
+// value text, the configuration file's stream ...), else 0: values may then be missing, and a
+// caller must not answer from them.
+int lcf_memory_exhausted();
 // Frees every value text, the value array and the handle; the table is left alone. Returns 0.
 int lcf_destroy(parser_handle* handle);
 // Installs the error callback and its data, clears last_error; 0, or 7 for a null handle.
@@ -156,6 +160,8 @@ int lcf_print_version_and_exit(parser_handle* handle, uint32_t data, int32_t id,
 int lcf_print_help_and_exit(parser_handle* handle, uint32_t data, int32_t id, const char* value);
 // Writes the two version lines to standard output; returns 0.
 int lcf_print_version();
+// Writes the help banner to standard output; returns 0.
+int lcf_print_help();
 // Writes the one-line version text into buffer, cut to size; returns 0.
 int lcf_version_string(char* buffer, size_t size);
 

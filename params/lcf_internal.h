@@ -22,6 +22,9 @@ struct lcf_reader_state {
 };
 extern lcf_reader_state lcf_reader;
 
+// Set when an allocation of the library fails; cleared by lcf_create. Read by lcf_memory_exhausted.
+extern int lcf_allocation_failed;
+
 // --- Lookups (linear, first match in array or table order). ---
 
 // The first value entry with the id, or null.

@@ -54,10 +54,15 @@ bool is_blank(char c) {
 }
 
 // The compiled socket pattern, compiling it on the first call; null if it cannot be compiled.
+// Lack of memory is noted and not kept: the next call tries again.
 const regex_t* socket_matcher() {
     if (socket_regex_state == 0) {
-        socket_regex_state =
-            regcomp(&socket_regex, socket_pattern, REG_EXTENDED | REG_NOSUB) == 0 ? 1 : -1;
+        int result = regcomp(&socket_regex, socket_pattern, REG_EXTENDED | REG_NOSUB);
+        if (result == REG_ESPACE) {
+            lcf_allocation_failed = 1;
+            return nullptr;
+        }
+        socket_regex_state = result == 0 ? 1 : -1;
     }
     return socket_regex_state == 1 ? &socket_regex : nullptr;
 }
@@ -184,7 +189,10 @@ int lcf_store_text(value_entry* entry, const parameter_descriptor* descriptor, c
     char* copy = nullptr;
     if (text != nullptr) {
         copy = strdup(text);
-        if (copy == nullptr) return LCF_ERROR_CANT_ALLOCATE_MEMORY;
+        if (copy == nullptr) {
+            lcf_allocation_failed = 1;
+            return LCF_ERROR_CANT_ALLOCATE_MEMORY;
+        }
     }
     free(entry->text);
     entry->text = copy;

@@ -35,8 +35,14 @@ int lcf_print_version_and_exit(parser_handle*, uint32_t, int32_t, const char*) {
     exit(0);
 }
 
+// Writes the help banner to standard output; returns 0.
+int lcf_print_help() {
+    puts(HELP_BANNER);
+    return 0;
+}
+
 // Option callback: prints the help banner and ends the program with status 0.
 int lcf_print_help_and_exit(parser_handle*, uint32_t, int32_t, const char*) {
-    puts(HELP_BANNER);
+    lcf_print_help();
     exit(0);
 }

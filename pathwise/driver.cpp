@@ -11,6 +11,8 @@
 #include "pathwise/result_codes.h"
 #include "selfcheck/selfcheck.h"
 
+static_assert(PW_ERR_INTEGRITY == SELFCHECK_REFUSAL_STATUS);
+
 namespace {
 
 // What a failed run writes: the log line (or none) and the standard-error line (or none);
@@ -56,13 +58,57 @@ request_counts count_requests(int argc, char** argv) {
     return counts;
 }
 
-// A zero-filled table of the built-in rows followed by one text row per -a request, ids from
-// FIRST_REQUEST_ID upwards in command-line order; null when it cannot be allocated.
-parameter_descriptor* build_descriptor_table(int argc, char** argv, int parameters) {
-    size_t rows = BUILTIN_DESCRIPTOR_COUNT + static_cast<size_t>(parameters);
+// Flushes standard output; 1 if anything written to it was lost.
+int output_lost() {
+    return fflush(stdout) != 0 || ferror(stdout) != 0;
+}
+
+// Ends a run's output: lost output turns a successful code into PW_ERR_WRITE_OUTPUT (a request's
+// own failure keeps its code), and a failure is reported. Returns the final code.
+int settle(int code, const char* failing, int quiet) {
+    if (output_lost() && code == PW_OK) code = PW_ERR_WRITE_OUTPUT;
+    if (code != PW_OK) report_failure(code, failing, quiet);
+    return code;
+}
+
+// Option callbacks of the driver's own table: print as the library's do, then end the program
+// the way every answer ends, so that lost output is not taken for success. data is the quiet
+// flag.
+int print_version_and_exit(parser_handle*, uint32_t quiet, int32_t, const char*) {
+    lcf_print_version();
+    exit(settle(PW_OK, nullptr, static_cast<int>(quiet)));
+}
+
+int print_help_and_exit(parser_handle*, uint32_t quiet, int32_t, const char*) {
+    lcf_print_help();
+    exit(settle(PW_OK, nullptr, static_cast<int>(quiet)));
+}
+
+// Which driver callback takes the place of each library exit callback in the driver's table.
+struct callback_swap {
+    lcf_option_callback library;
+    lcf_option_callback driver;
+};
+constexpr callback_swap callback_swaps[] = {
+    {lcf_print_version_and_exit, print_version_and_exit},
+    {lcf_print_help_and_exit, print_help_and_exit},
+};
+
+// A zero-filled table of the built-in rows (their exit callbacks swapped for the driver's, with
+// the quiet flag as data) followed by one text row per -a request, ids from FIRST_REQUEST_ID
+// upwards in command-line order; null when it cannot be allocated.
+parameter_descriptor* build_descriptor_table(int argc, char** argv, request_counts counts) {
+    size_t rows = BUILTIN_DESCRIPTOR_COUNT + static_cast<size_t>(counts.parameters);
     auto* table = static_cast<parameter_descriptor*>(calloc(rows, sizeof(parameter_descriptor)));
     if (table == nullptr) return nullptr;
     memcpy(table, builtin_descriptors, sizeof builtin_descriptors);
+    for (uint32_t i = 0; i < BUILTIN_DESCRIPTOR_COUNT; ++i) {
+        for (const callback_swap& swap : callback_swaps) {
+            if (table[i].callback != swap.library) continue;
+            table[i].callback = swap.driver;
+            table[i].callback_data = static_cast<uint32_t>(counts.quiet);
+        }
+    }
     parameter_descriptor* next = table + BUILTIN_DESCRIPTOR_COUNT;
     int32_t id = FIRST_REQUEST_ID;
     for (int i = 0; i < argc; ++i) {
@@ -97,9 +143,18 @@ int answer_requests(const parser_handle* handle, int argc, char** argv, int labe
     return PW_OK;
 }
 
-// Flushes standard output; 1 if anything written to it was lost.
-int output_lost() {
-    return fflush(stdout) != 0 || ferror(stdout) != 0;
+// Loads the configuration into handle and answers the requests; returns the run's result code
+// and points *failing at the failing request's argument.
+int load_and_answer(parser_handle* handle, int argc, char** argv, request_counts counts,
+                    const char** failing) {
+    // A value the library could not store would leave a request, or -c itself, without its
+    // value, and the answer would come from elsewhere: no answer at all then.
+    if (lcf_memory_exhausted() != 0) return PW_ERR_NO_MEMORY;
+    int loaded = load_configuration(handle, argc, argv);
+    if (lcf_memory_exhausted() != 0) return PW_ERR_NO_MEMORY;
+    if ((loaded & LOAD_FILE_OK) == 0) return PW_ERR_CONFIG;
+    int labelled = counts.parameters + counts.paths > 1;
+    return answer_requests(handle, argc, argv, labelled, failing);
 }
 
 // Counts, declares, loads and answers; returns the run's result code.
@@ -108,25 +163,16 @@ int run_requests(int argc, char** argv) {
     const char* failing = nullptr;
     int code = PW_OK;
     parser_handle* handle = nullptr;
-    parameter_descriptor* table = build_descriptor_table(argc, argv, counts.parameters);
+    parameter_descriptor* table = build_descriptor_table(argc, argv, counts);
     if (table == nullptr) {
         code = PW_ERR_NO_MEMORY;
     } else {
         uint32_t rows = BUILTIN_DESCRIPTOR_COUNT + static_cast<uint32_t>(counts.parameters);
         handle = lcf_create(rows, table);
-        if (handle == nullptr) {
-            code = PW_ERR_CREATE_PARSER;
-        } else if ((load_configuration(handle, argc, argv) & LOAD_FILE_OK) == 0) {
-            code = PW_ERR_CONFIG;
-        } else {
-            int labelled = counts.parameters + counts.paths > 1;
-            code = answer_requests(handle, argc, argv, labelled, &failing);
-        }
+        code = handle == nullptr ? PW_ERR_CREATE_PARSER
+                                 : load_and_answer(handle, argc, argv, counts, &failing);
     }
-    // Answers lost on the way out must not look like success; a request's own failure keeps
-    // its code.
-    if (output_lost() && code == PW_OK) code = PW_ERR_WRITE_OUTPUT;
-    if (code != PW_OK) report_failure(code, failing, counts.quiet);
+    code = settle(code, failing, counts.quiet);
     lcf_destroy(handle);
     free(table);
     return code;
@@ -158,13 +204,10 @@ void report_failure(int code, const char* argument, int quiet) {
 }
 
 int pathwise_main(int argc, char** argv) {
-    if (selfcheck_run(argc > 0 ? argv[0] : nullptr) != 0) {
-        fputs("ERR:Executable integrity check failed\n", stderr);
-        return PW_ERR_INTEGRITY;
-    }
+    selfcheck_require(PW_INTEGRITY_REFUSAL); // or ends the process with PW_ERR_INTEGRITY
     if (argc < 2) {
         print_usage(argc > 0 ? argv[0] : "pathwise");
-        return output_lost() ? PW_ERR_WRITE_OUTPUT : PW_OK;
+        return settle(PW_OK, nullptr, 0);
     }
     return run_requests(argc, argv);
 }

@@ -9,6 +9,10 @@ enum : int {
     PW_ERR_NO_VALUE = 5,          // an -a parameter has no value
     PW_ERR_UNKNOWN_PATH_NAME = 7, // a -p path name is not in the path-name table
     PW_ERR_NO_PATH_ARGUMENT = 8,  // a -p path name that needs a path argument was given none
-    PW_ERR_NO_MEMORY = 20,        // the descriptor table could not be allocated
+    PW_ERR_NO_MEMORY = 20,        // memory ran out: for the descriptor table or a library value
     PW_ERR_INTEGRITY = 126,       // the executable failed its integrity self-check
 };
+
+// The line of a program that failed its integrity self-check; written also in quiet mode: a
+// program that refuses to run must say why.
+constexpr char PW_INTEGRITY_REFUSAL[] = "ERR:Executable integrity check failed\n";

@@ -1,10 +1,13 @@
 #include "selfcheck/selfcheck.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/auxv.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "md5/md5.h"
@@ -53,7 +56,149 @@ int feed_read(int fd, uint64_t length, md5_context* context) {
     return 0;
 }
 
+// Where the kernel lets a process read its own executable, whatever name it was started by.
+constexpr char own_executable[] = "/proc/self/exe";
+
+// The name the kernel executed (the path given to execve), or null when the kernel gave none.
+const char* executed_name() {
+    auto name = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
+    return name != nullptr && name[0] != '\0' ? name : nullptr;
+}
+
+// The signals that end a guarded check: the faults of code gone wrong, and the time limit.
+constexpr int guarded_signals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGALRM};
+constexpr size_t guarded_count = sizeof guarded_signals / sizeof guarded_signals[0];
+
+// What the guard replaced, put back when it ends, and the verdict of the check it guards. The
+// programs run the check once, on their only thread, before anything else.
+struct fault_guard {
+    bool active;
+    const char* refusal;
+    size_t refusal_length;
+    // Nonzero unless the last digest compared equal to its trailer's: a second verdict, kept
+    // apart from the status that selfcheck_verify_fd returns, so that one altered branch on the
+    // way cannot turn a failed check into a passed one.
+    int difference;
+    struct sigaction saved_actions[guarded_count];
+    sigset_t saved_mask;
+    stack_t saved_stack;
+    unsigned saved_alarm;
+};
+fault_guard guard;
+
+// The handlers run here, so that a fault that overran the stack can still be reported.
+alignas(16) char guard_stack[32 * 1024];
+
+// The refusal's system calls are made directly where the processor is known, not through the
+// dynamic linker's tables, which an altered program may have damaged.
+#if defined(__x86_64__)
+void raw_write(int fd, const void* data, size_t length) {
+    long result;
+    asm volatile("syscall"
+                 : "=a"(result)
+                 : "0"(static_cast<long>(SYS_write)), "D"(fd), "S"(data), "d"(length)
+                 : "rcx", "r11", "memory");
+}
+[[noreturn]] void raw_exit(int status) {
+    for (;;) {
+        asm volatile("syscall"
+                     :
+                     : "a"(static_cast<long>(SYS_exit_group)), "D"(status)
+                     : "rcx", "r11", "memory");
+    }
+}
+#elif defined(__i386__)
+void raw_write(int fd, const void* data, size_t length) {
+    long result;
+    asm volatile("int $0x80"
+                 : "=a"(result)
+                 : "0"(static_cast<long>(SYS_write)), "b"(fd), "c"(data), "d"(length)
+                 : "memory");
+}
+[[noreturn]] void raw_exit(int status) {
+    for (;;) {
+        asm volatile("int $0x80"
+                     :
+                     : "a"(static_cast<long>(SYS_exit_group)), "b"(status)
+                     : "memory");
+    }
+}
+#else
+void raw_write(int fd, const void* data, size_t length) {
+    ssize_t written = write(fd, data, length);
+    (void)written;
+}
+[[noreturn]] void raw_exit(int status) {
+    _exit(status);
+}
+#endif
+
+// Writes the refusal and ends the process: only async-signal-safe calls, and no exit handlers,
+// which run code of the program that has just been found altered.
+[[noreturn]] void refuse_from_signal(int) {
+    if (guard.refusal_length > 0) raw_write(STDERR_FILENO, guard.refusal, guard.refusal_length);
+    raw_exit(SELFCHECK_REFUSAL_STATUS);
+}
+
+// Refuses unless the second verdict says the digests compared equal. Kept out of line, so that
+// its branch is not the one that decides the first verdict.
+[[gnu::noinline]] void confirm_intact() {
+    if (guard.difference != 0) refuse_from_signal(0);
+}
+
+// Opens the running executable and checks it against its trailer; a selfcheck_status.
+int check_running_executable() {
+    int fd = selfcheck_open_executable(own_executable, executed_name());
+    if (fd < 0) return SELFCHECK_UNREADABLE;
+    int status = selfcheck_verify_fd(fd);
+    close(fd);
+    return status;
+}
+
 } // namespace
+
+void selfcheck_guard_begin(const char* refusal, unsigned seconds) {
+    guard.refusal = refusal;
+    guard.refusal_length = refusal != nullptr ? strlen(refusal) : 0;
+    if (guard.active) {
+        // Started already, from the program's start: only the time limit starts again.
+        alarm(seconds);
+        return;
+    }
+    guard.active = true;
+    stack_t stack = {};
+    stack.ss_sp = guard_stack;
+    stack.ss_size = sizeof guard_stack;
+    sigaltstack(&stack, &guard.saved_stack);
+
+    struct sigaction action = {};
+    action.sa_handler = refuse_from_signal;
+    action.sa_flags = SA_ONSTACK;
+    sigfillset(&action.sa_mask);
+    sigset_t unblock;
+    sigemptyset(&unblock);
+    for (size_t i = 0; i < guarded_count; ++i) {
+        sigaction(guarded_signals[i], &action, &guard.saved_actions[i]);
+        sigaddset(&unblock, guarded_signals[i]);
+    }
+    // A fault signal that arrives blocked would kill the process without the refusal.
+    sigprocmask(SIG_UNBLOCK, &unblock, &guard.saved_mask);
+    guard.saved_alarm = alarm(seconds);
+}
+
+void selfcheck_guard_end() {
+    if (!guard.active) return;
+    guard.active = false;
+    // The alarm is stopped before its handler goes, and an alarm the program inherited is set
+    // again only once the old handler is back.
+    alarm(0);
+    for (size_t i = 0; i < guarded_count; ++i) {
+        sigaction(guarded_signals[i], &guard.saved_actions[i], nullptr);
+    }
+    sigprocmask(SIG_SETMASK, &guard.saved_mask, nullptr);
+    sigaltstack(&guard.saved_stack, nullptr);
+    if (guard.saved_alarm != 0) alarm(guard.saved_alarm);
+}
 
 int selfcheck_digest_prefix(int fd, uint64_t length, uint8_t digest[16]) {
     md5_context context;
@@ -101,6 +246,8 @@ int selfcheck_verify_fd(int fd) {
 
     uint8_t actual[16];
     if (selfcheck_digest_prefix(fd, body, actual) != 0) return SELFCHECK_UNREADABLE;
+    guard.difference = 0;
+    for (size_t i = 0; i < sizeof actual; ++i) guard.difference |= recorded[i] ^ actual[i];
     return memcmp(recorded, actual, sizeof actual) == 0 ? SELFCHECK_OK : SELFCHECK_MISMATCH;
 }
 
@@ -112,18 +259,37 @@ int selfcheck_verify_file(const char* path) {
     return status;
 }
 
-int selfcheck_open_executable(const char* self_path, const char* argv0) {
+int selfcheck_open_executable(const char* self_path, const char* execfn) {
     int fd = self_path != nullptr ? open(self_path, O_RDONLY | O_CLOEXEC) : -1;
-    // Without /proc the program has only the path it was started by; a name without a slash
-    // there is taken relative to the working directory, like any other relative path.
-    if (fd < 0 && argv0 != nullptr && argv0[0] != '\0') fd = open(argv0, O_RDONLY | O_CLOEXEC);
+    // Without /proc, or when the program may be executed but not read, only the name the kernel
+    // executed can still reach the same file; argv[0] would let the caller name another one.
+    if (fd < 0 && execfn != nullptr && execfn[0] != '\0') fd = open(execfn, O_RDONLY | O_CLOEXEC);
     return fd;
 }
 
-int selfcheck_run(const char* argv0) {
-    int fd = selfcheck_open_executable("/proc/self/exe", argv0);
-    if (fd < 0) return SELFCHECK_UNREADABLE;
-    int status = selfcheck_verify_fd(fd);
-    close(fd);
+const char* selfcheck_executable_path() {
+    const char* candidates[] = {own_executable, executed_name()};
+    for (const char* path : candidates) {
+        if (path == nullptr) continue;
+        int fd = open(path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        close(fd);
+        return path;
+    }
+    return nullptr;
+}
+
+int selfcheck_run(const char* refusal) {
+    selfcheck_guard_begin(refusal, SELFCHECK_TIME_LIMIT);
+    int status = check_running_executable();
+    selfcheck_guard_end();
     return status;
+}
+
+void selfcheck_require(const char* refusal) {
+    selfcheck_guard_begin(refusal, SELFCHECK_TIME_LIMIT);
+    guard.difference = 1;
+    if (check_running_executable() != SELFCHECK_OK) refuse_from_signal(0);
+    confirm_intact();
+    selfcheck_guard_end();
 }

@@ -1,8 +1,10 @@
 // Trailer format, verification and stamping on scratch files.
 #include "selfcheck/selfcheck.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <ftw.h>
 #include <gtest/gtest.h>
@@ -10,8 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "selfcheck/stamp.h"
 #include "md5/md5.h"
+#include "selfcheck/stamp.h"
 
 namespace {
 
@@ -199,27 +201,27 @@ TEST_F(SelfcheckFiles, StampsOnceAndRefusesAlteredFiles) {
     EXPECT_EQ(stamp_file(root.c_str(), 0), STAMP_UNWRITABLE) << "a directory";
 }
 
-TEST_F(SelfcheckFiles, OpensTheStartPathOnlyWithoutTheSelfLink) {
+TEST_F(SelfcheckFiles, OpensTheExecutedNameOnlyWithoutTheSelfLink) {
     std::string first = write("first", "first");
     std::string second = write("second", "second");
 
     struct open_case {
         const char* what;
         const char* self_path;
-        const char* argv0;
+        const char* execfn;
         std::string opens; // content of the file expected open, empty for none
     };
     const std::string missing = root + "/missing";
     const open_case cases[] = {
-        {"self link wins over argv0", first.c_str(), second.c_str(), "first"},
-        {"argv0 without the self link", missing.c_str(), second.c_str(), "second"},
+        {"self link wins over the executed name", first.c_str(), second.c_str(), "first"},
+        {"executed name without the self link", missing.c_str(), second.c_str(), "second"},
         {"no self link path at all", nullptr, second.c_str(), "second"},
         {"neither opens", missing.c_str(), missing.c_str(), ""},
-        {"no argv0", missing.c_str(), nullptr, ""},
-        {"empty argv0", missing.c_str(), "", ""},
+        {"no executed name", missing.c_str(), nullptr, ""},
+        {"empty executed name", missing.c_str(), "", ""},
     };
     for (const open_case& c : cases) {
-        int fd = selfcheck_open_executable(c.self_path, c.argv0);
+        int fd = selfcheck_open_executable(c.self_path, c.execfn);
         if (c.opens.empty()) {
             EXPECT_EQ(fd, -1) << c.what;
             if (fd >= 0) close(fd);
@@ -234,10 +236,68 @@ TEST_F(SelfcheckFiles, OpensTheStartPathOnlyWithoutTheSelfLink) {
 }
 
 TEST(SelfcheckRun, RefusesAnUnstampedExecutable) {
-    // This test program is linked without a trailer: the check reads the running executable,
-    // not the file argv0 names.
-    EXPECT_EQ(selfcheck_run(nullptr), SELFCHECK_NO_TRAILER);
-    EXPECT_EQ(selfcheck_run("/nonexistent/program"), SELFCHECK_NO_TRAILER);
+    // This test program is linked without a trailer.
+    EXPECT_EQ(selfcheck_run("refused\n"), SELFCHECK_NO_TRAILER);
+    EXPECT_NE(selfcheck_executable_path(), nullptr);
+    EXPECT_EXIT(selfcheck_require("refused\n"), ::testing::ExitedWithCode(SELFCHECK_REFUSAL_STATUS),
+                "^refused\n$");
+}
+
+void counting_handler(int) {}
+
+TEST(SelfcheckGuard, FaultsAndTheTimeLimitEndInTheRefusal) {
+    const int faults[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE};
+    for (int fault : faults) {
+        EXPECT_EXIT(
+            {
+                selfcheck_guard_begin("refused\n", SELFCHECK_TIME_LIMIT);
+                raise(fault);
+            },
+            ::testing::ExitedWithCode(SELFCHECK_REFUSAL_STATUS), "^refused\n$")
+            << strsignal(fault);
+    }
+    EXPECT_EXIT(
+        {
+            sigset_t blocked;
+            sigemptyset(&blocked);
+            sigaddset(&blocked, SIGSEGV);
+            sigprocmask(SIG_BLOCK, &blocked, nullptr);
+            selfcheck_guard_begin("blocked before\n", SELFCHECK_TIME_LIMIT);
+            raise(SIGSEGV);
+        },
+        ::testing::ExitedWithCode(SELFCHECK_REFUSAL_STATUS), "^blocked before\n$");
+    EXPECT_EXIT(
+        {
+            selfcheck_guard_begin("too slow\n", 1);
+            for (;;) pause();
+        },
+        ::testing::ExitedWithCode(SELFCHECK_REFUSAL_STATUS), "^too slow\n$");
+}
+
+TEST(SelfcheckGuard, PutsBackWhatItReplaced) {
+    struct sigaction own = {};
+    own.sa_handler = counting_handler;
+    struct sigaction before;
+    sigaction(SIGSEGV, &own, &before);
+    sigaction(SIGALRM, &own, nullptr);
+    alarm(100);
+
+    // A guard begun twice (from the program's start, then by the check) is ended once.
+    selfcheck_guard_begin("refused\n", SELFCHECK_TIME_LIMIT);
+    selfcheck_guard_begin("refused\n", SELFCHECK_TIME_LIMIT);
+    selfcheck_guard_end();
+    selfcheck_guard_end();
+
+    unsigned left = alarm(0);
+    EXPECT_GE(left, 98u);
+    EXPECT_LE(left, 100u);
+    for (int signal_number : {SIGSEGV, SIGALRM}) {
+        struct sigaction now;
+        sigaction(signal_number, nullptr, &now);
+        EXPECT_EQ(now.sa_handler, counting_handler) << strsignal(signal_number);
+    }
+    sigaction(SIGSEGV, &before, nullptr);
+    signal(SIGALRM, SIG_DFL);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // sumwell: prints the MD5 digest of each file named on the command line, or of its own
 // executable in benchmark mode, as "<digest> *<name>" lines.
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -71,11 +72,24 @@ int32_t number_argument(const char* text) {
 }
 
 // Parses the options into s. Returns 0, or -1 after getopt reported an unknown option or a
-// missing argument. optind is left at the first file argument.
+// missing argument. Options and file names may be mixed, whatever the environment says (a set
+// POSIXLY_CORRECT would otherwise end the options at the first file name); "--" ends the
+// options. The file arguments are moved, in their order, to the end of argv, and optind is
+// left at the first of them.
 int parse_options(int argc, char** argv, settings* s) {
+    // The leading "-" has getopt hand back every file name in place (as option 1) instead of
+    // reordering argv by its own rules. Files met so far are kept together at [first, next):
+    // each new one is joined to them by moving the options read in between in front of them.
+    int first = 1;
+    int next = 1;
     int option;
-    while ((option = getopt(argc, argv, "b:t:")) != -1) {
+    while ((option = getopt(argc, argv, "-b:t:")) != -1) {
         switch (option) {
+        case 1:
+            std::rotate(argv + first, argv + next, argv + optind - 1);
+            first += optind - 1 - next;
+            next = optind;
+            break;
         case 'b':
             s->repeats = number_argument(optarg);
             ++s->benchmark;
@@ -87,16 +101,19 @@ int parse_options(int argc, char** argv, settings* s) {
             return -1;
         }
     }
+    // Options read after the last file, and a "--", go in front of the files, which then run
+    // on into those after the "--".
+    std::rotate(argv + first, argv + next, argv + optind);
+    optind -= next - first;
     return 0;
 }
 
-// The file that benchmark mode sums: the running executable itself, so that a different or
-// missing file named by argv[0] cannot take its place; argv[0] only when that cannot be opened.
-const char* benchmark_path(const char* argv0) {
-    int fd = open(own_executable, O_RDONLY);
-    if (fd < 0) return argv0;
-    close(fd);
-    return own_executable;
+// The file that benchmark mode sums: the running executable itself, read the way the self-check
+// read it, so that a file named by argv[0] never takes its place. The self-check has already
+// refused to run when neither way reads it.
+const char* benchmark_path(const char*) {
+    const char* path = selfcheck_executable_path();
+    return path != nullptr ? path : own_executable;
 }
 
 // Sums the program's own executable repeats times, each line naming it as program.
@@ -118,10 +135,7 @@ void sum_files(int count, char** paths, const settings& s) {
 
 int main(int argc, char** argv) {
     const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "sumwell";
-    if (selfcheck_run(argc > 0 ? argv[0] : nullptr) != 0) {
-        fputs("Error! executable integrity check failed\n", stderr);
-        return 126;
-    }
+    selfcheck_require("Error! executable integrity check failed\n");
     if (asks_for_version(argc, argv)) {
         for (const char* line : version_lines) printf("%s\n", line);
         return finish(0);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "tests/altered_program.h"
 #include "tests/run_program.h"
 
 namespace {
@@ -72,6 +73,78 @@ TEST_F(PathwiseSelfcheck, UntouchedCopyUnderAnotherNameRunsNormally) {
     run_options missing_name;
     missing_name.argv0 = "pathwise-started-by-another-name";
     EXPECT_EQ(run_program(copy, request(), missing_name).out, "/opt/mf\n");
+}
+
+TEST_F(PathwiseSelfcheck, AFaultOrAHangInTheDigestCodeEndsInTheRefusal) {
+    const std::string* codes[] = {&illegal_instruction, &endless_loop};
+    int n = 0;
+    for (const std::string* code : codes) {
+        std::string altered = original;
+        if (alter_functions(altered, digest_functions, *code) == 0) {
+            GTEST_SKIP() << "the built pathwise carries no symbol table";
+        }
+        std::string copy = scratch.write_program("faulty" + std::to_string(n++), altered);
+        std::vector<std::string> command = {"/usr/bin/timeout", "20", copy};
+        for (const std::string& arg : request()) command.push_back(arg);
+        run_result r = run_command(command);
+        EXPECT_EQ(r.status, 126) << (code == &endless_loop ? "endless loop"
+                                                           : "illegal instruction");
+        EXPECT_EQ(r.err, refusal);
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST_F(PathwiseSelfcheck, AFaultInCodeThatRunsBeforeMainEndsInTheRefusal) {
+    // The compiler's processor detection runs as a constructor, before main.
+    std::string altered = original;
+    if (alter_functions(altered, {"__cpu_indicator_init"}, illegal_instruction) == 0) {
+        GTEST_SKIP() << "no processor detection constructor in the built pathwise";
+    }
+    run_result r = run_program(scratch.write_program("early", altered), request());
+    EXPECT_EQ(r.status, 126);
+    EXPECT_EQ(r.err, refusal);
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(PathwiseSelfcheck, NeverChecksAFileTheCallerNames) {
+    // An execute-only program cannot be read through /proc/self/exe: the check must not fall
+    // back to argv[0], which here names an intact copy.
+    std::string intact = scratch.write_program("intact", original);
+    std::string text_changed = original;
+    text_changed[original.find("Velmar Version")] = 'W';
+    std::string altered = scratch.write_program("altered", text_changed);
+    std::string unreadable = scratch.write_program("unreadable", original);
+    ASSERT_EQ(chmod(altered.c_str(), 0111), 0);
+    ASSERT_EQ(chmod(unreadable.c_str(), 0111), 0);
+    if (!execute_only_runs(unreadable, "--print-version")) {
+        GTEST_SKIP() << "execute-only programs cannot run here";
+    }
+
+    struct caller_case {
+        const char* what;
+        std::vector<std::string> command;
+    };
+    const caller_case cases[] = {
+        {"altered, started as the intact copy", started_as(intact, altered, request())},
+        {"intact but unreadable", started_as(intact, unreadable, request())},
+    };
+    for (const caller_case& c : cases) {
+        std::vector<std::string> command = without_read_override(c.command);
+        if (command.empty()) GTEST_SKIP() << "cannot drop the permission override";
+        run_result r = run_command(command);
+        EXPECT_EQ(r.status, 126) << c.what;
+        EXPECT_EQ(r.err, refusal) << c.what;
+        EXPECT_EQ(r.out, "") << c.what;
+    }
+}
+
+TEST_F(PathwiseSelfcheck, WithoutProcReadsTheNameTheKernelExecuted) {
+    std::string intact = scratch.write_program("intact", original);
+    std::vector<std::string> hidden = without_proc(scratch.path("another-name"), intact, request());
+    if (hidden.empty()) GTEST_SKIP() << "cannot run the program without /proc here";
+    run_result r = run_command(hidden);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "/opt/mf\n");
 }
 
 } // namespace

@@ -152,6 +152,36 @@ TEST_F(Pathwise, LostOutputEndsWithItsOwnStatus) {
     EXPECT_EQ(r.status, 7);
 }
 
+TEST_F(Pathwise, LostHelpVersionAndUsageAreReportedLikeLostAnswers) {
+    const std::string lost = "ERR:Can't write to standard output\n";
+    run_options full = options();
+    full.stdout_path = "/dev/full";
+    // Standard output closed altogether rather than full.
+    auto closed = [](const std::vector<std::string>& args) {
+        std::vector<std::string> shell = {"-c", "exec \"$0\" \"$@\" >&-", pathwise_program()};
+        shell.insert(shell.end(), args.begin(), args.end());
+        return run_program("/bin/sh", shell);
+    };
+    struct lost_case {
+        const char* what;
+        run_result result;
+        std::string err;
+    };
+    const lost_case cases[] = {
+        {"--help, full", run_program(pathwise_program(), {"--help"}, full), lost},
+        {"--print-version, full", run_program(pathwise_program(), {"--print-version"}, full), lost},
+        {"usage line, full", run_program(pathwise_program(), {}, full), lost},
+        {"--print-version, closed", closed({"--print-version"}), lost},
+        {"--help, closed", closed({"-help"}), lost},
+        {"--help -q, full", run_program(pathwise_program(), {"--help", "-q"}, full), ""},
+        {"--print-version -q, closed", closed({"--print-version", "-q"}), ""},
+    };
+    for (const lost_case& c : cases) {
+        EXPECT_EQ(c.result.status, 4) << c.what;
+        EXPECT_EQ(c.result.err, c.err) << c.what;
+    }
+}
+
 TEST_F(Pathwise, TheTypicalRequestReadsTheNamedFile) {
     std::string alt = dir.write("alt.conf", "RootPath /opt/mf\nGreeting hello world\n");
     run_result r = run_bare({"-c", alt, "-p", "profile-db", "-a", "Greeting"});
@@ -246,6 +276,20 @@ TEST_F(Pathwise, ARefusedRootPathEndsWithStatus3) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "ERR:Can't parse config file\n");
     EXPECT_EQ(r.status, 3);
+}
+
+TEST_F(Pathwise, AConfigurationHoldingANulByteIsRefused) {
+    const std::string files[] = {
+        std::string("RootPath\0comment-out /evil\n", 27),
+        std::string("RootPath /opt/\0x\n", 17),
+    };
+    for (const std::string& file : files) {
+        config(file);
+        run_result r = run({"-p", "main-root"});
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "ERR:Can't parse config file\n");
+        EXPECT_EQ(r.status, 3);
+    }
 }
 
 TEST_F(Pathwise, ConfigurationSyntaxReachesTheAnswers) {

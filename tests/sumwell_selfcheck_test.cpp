@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "tests/altered_program.h"
 #include "tests/run_program.h"
 
 namespace {
@@ -94,6 +95,61 @@ TEST_F(SumwellSelfcheck, TailOfTrailerLengthPrintsTheRecordedDigest) {
     run_result r = run_program(program, {"-t", std::to_string(trailer_size), program});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, recorded + " *" + program + "\n");
+}
+
+TEST_F(SumwellSelfcheck, AFaultOrAHangInTheDigestCodeEndsInTheRefusal) {
+    std::string abc = scratch.write("abc", "abc");
+    const std::string* codes[] = {&illegal_instruction, &endless_loop};
+    int n = 0;
+    for (const std::string* code : codes) {
+        std::string altered = original;
+        if (alter_functions(altered, digest_functions, *code) == 0) {
+            GTEST_SKIP() << "the built sumwell carries no symbol table";
+        }
+        std::string copy = scratch.write_program("faulty" + std::to_string(n++), altered);
+        run_result r = run_command({"/usr/bin/timeout", "20", copy, abc});
+        EXPECT_EQ(r.status, 126) << (code == &endless_loop ? "endless loop"
+                                                           : "illegal instruction");
+        EXPECT_EQ(r.err, refusal);
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST_F(SumwellSelfcheck, NeverChecksAFileTheCallerNames) {
+    std::string intact = scratch.write_program("intact", original);
+    std::string altered = scratch.write_program("altered", with_text_changed(original));
+    std::string unreadable = scratch.write_program("unreadable", original);
+    ASSERT_EQ(chmod(altered.c_str(), 0111), 0);
+    ASSERT_EQ(chmod(unreadable.c_str(), 0111), 0);
+    if (!execute_only_runs(unreadable, "--print-version")) {
+        GTEST_SKIP() << "execute-only programs cannot run here";
+    }
+    const std::vector<std::vector<std::string>> commands = {
+        started_as(intact, altered, {"--print-version"}),
+        started_as(intact, unreadable, {"--print-version"}),
+    };
+    for (const std::vector<std::string>& plain : commands) {
+        std::vector<std::string> command = without_read_override(plain);
+        if (command.empty()) GTEST_SKIP() << "cannot drop the permission override";
+        run_result r = run_command(command);
+        EXPECT_EQ(r.status, 126) << plain[4];
+        EXPECT_EQ(r.err, refusal) << plain[4];
+        EXPECT_EQ(r.out, "") << plain[4];
+    }
+}
+
+TEST_F(SumwellSelfcheck, WithoutProcBenchmarksTheProgramThatRuns) {
+    // Named as it was started, by another file.
+    std::string intact = scratch.write_program("intact", original);
+    std::string other = scratch.write("other", "abc");
+    std::vector<std::string> hidden = without_proc(other, intact, {"-b", "2"});
+    if (hidden.empty()) GTEST_SKIP() << "cannot run the program without /proc here";
+    run_result own = run_program(intact, {intact});
+    ASSERT_EQ(own.status, 0) << own.err;
+    std::string line = own.out.substr(0, 32) + " *" + other + "\n";
+    run_result r = run_command(hidden);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, line + line);
 }
 
 } // namespace
