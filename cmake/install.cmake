@@ -7,6 +7,7 @@
 #                                             when that is not the built-in root (an existing
 #                                             filter.conf is kept)
 #   PREFIX/share/man/man1, man5               the manual pages
+#   PREFIX/share/bash-completion/completions/pathwise   the bash completion of pathwise
 
 # The installation root that pathwise's built-in layout describes.
 set(VT_BUILTIN_ROOT "/usr/local/za-ravovidoda3")
@@ -39,6 +40,7 @@ install(CODE "
 ")
 install(SCRIPT cmake/install_sample.cmake)
 
+install(FILES ${VT_COMPLETION_SCRIPT} DESTINATION share/bash-completion/completions)
 install(FILES man/pathwise.1 man/sumwell.1 DESTINATION share/man/man1)
 install(FILES man/filter.conf.5 DESTINATION share/man/man5)
 
@@ -66,6 +68,7 @@ if(TARGET pathwise_e2e)
   target_compile_definitions(pathwise_e2e PRIVATE
     VT_BUILD_DIR="${PROJECT_BINARY_DIR}"
     VT_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
-    VT_CMAKE_COMMAND="${CMAKE_COMMAND}")
-  add_dependencies(pathwise_e2e pathwise sumwell)
+    VT_CMAKE_COMMAND="${CMAKE_COMMAND}"
+    VT_COMPLETION_SCRIPT="${VT_COMPLETION_SCRIPT}")
+  add_dependencies(pathwise_e2e pathwise sumwell pathwise_completion)
 endif()

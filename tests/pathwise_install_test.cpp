@@ -56,6 +56,9 @@ TEST_F(PathwiseInstall, PutsEveryFileInItsPlaceUnchanged) {
         EXPECT_EQ(read_file(prefix + f.installed), read_file(source + f.from)) << f.installed;
     }
 
+    EXPECT_EQ(read_file(prefix + "/share/bash-completion/completions/pathwise"),
+              read_file(VT_COMPLETION_SCRIPT));
+
     // The sample is rooted at the prefix: its RootPath line is live, and no default it shows
     // still names the built-in root.
     std::string conf = read_file(prefix + "/etc/filter.conf");
