@@ -20,7 +20,8 @@ function(vt_stamp_program target)
   if(VT_OBJCOPY)
     add_custom_command(TARGET ${target} POST_BUILD
       COMMAND ${VT_OBJCOPY} --only-keep-debug ${program} ${program}.debug
-      COMMAND ${VT_OBJCOPY} --strip-all --add-gnu-debuglink=${program}.debug ${program}
+      COMMAND ${VT_OBJCOPY} --strip-all --remove-section=.comment
+              --add-gnu-debuglink=${program}.debug ${program}
       VERBATIM)
   endif()
   add_custom_command(TARGET ${target} POST_BUILD
