@@ -27,8 +27,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VT_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION mail)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# The dependencies are what dpkg-shlibdeps (from dpkg-dev) finds the programs linked against.
+# The dependencies are what dpkg-shlibdeps (from dpkg-dev) finds the programs linked against,
+# and the C library that reads packed relative relocations (see stamp.cmake): dpkg-shlibdeps
+# judges by the symbols a program uses, and that need comes with no symbol.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.36)")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(VT_DEBIAN_DIR ${PROJECT_BINARY_DIR}/debian)
 file(WRITE ${VT_DEBIAN_DIR}/conffiles "${VT_BUILTIN_ROOT}/etc/filter.conf\n")
