@@ -3,11 +3,16 @@
 # names, and PREFIX/etc/filter.conf is the configuration it reads by default.
 #
 #   PREFIX/bin/pathwise, PREFIX/bin/sumwell   the stamped programs, byte for byte
-#   PREFIX/etc/filter.conf                    the sample configuration (an existing one is kept)
+#   PREFIX/etc/filter.conf                    the sample configuration, its RootPath set to PREFIX
+#                                             when that is not the built-in root (an existing
+#                                             filter.conf is kept)
 #   PREFIX/share/man/man1, man5               the manual pages
+#   PREFIX/share/bash-completion/completions/pathwise   the bash completion of pathwise
 
+# The installation root that pathwise's built-in layout describes.
+set(VT_BUILTIN_ROOT "/usr/local/za-ravovidoda3")
 if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
-  set(CMAKE_INSTALL_PREFIX "/usr/local/za-ravovidoda3" CACHE PATH "Installation root" FORCE)
+  set(CMAKE_INSTALL_PREFIX "${VT_BUILTIN_ROOT}" CACHE PATH "Installation root" FORCE)
 endif()
 
 # The programs carry an integrity trailer after their last linked byte. install(TARGETS) may
@@ -26,26 +31,16 @@ install(CODE "
   endforeach()
 ")
 
-# The sample configuration becomes etc/filter.conf, unless that file exists already with other
-# content: an installed system's configuration is never overwritten, and the sample is put beside
-# it as etc/filter.conf.sample instead.
+# The sample configuration becomes etc/filter.conf, rooted at the prefix when that is not the
+# built-in root; an existing filter.conf is kept (cmake/install_sample.cmake).
 install(CODE "
-  set(sample \"${PROJECT_SOURCE_DIR}/examples/filter.conf\")
-  set(etc \"\${CMAKE_INSTALL_PREFIX}/etc\")
-  set(existing \"\$ENV{DESTDIR}\${etc}/filter.conf\")
-  set(rename filter.conf)
-  if(EXISTS \"\${existing}\")
-    file(SHA256 \"\${sample}\" sample_hash)
-    file(SHA256 \"\${existing}\" existing_hash)
-    if(NOT sample_hash STREQUAL existing_hash)
-      set(rename filter.conf.sample)
-      message(STATUS \"Keeping \${existing}; the sample goes to \${rename}\")
-    endif()
-  endif()
-  # file(INSTALL) puts DESTDIR in front of the destination itself.
-  file(INSTALL DESTINATION \"\${etc}\" TYPE FILE RENAME \${rename} FILES \"\${sample}\")
+  set(VT_SAMPLE \"${PROJECT_SOURCE_DIR}/examples/filter.conf\")
+  set(VT_BUILTIN_ROOT \"${VT_BUILTIN_ROOT}\")
+  set(VT_STAGING \"${PROJECT_BINARY_DIR}/install_sample\")
 ")
+install(SCRIPT cmake/install_sample.cmake)
 
+install(FILES ${VT_COMPLETION_SCRIPT} DESTINATION share/bash-completion/completions)
 install(FILES man/pathwise.1 man/sumwell.1 DESTINATION share/man/man1)
 install(FILES man/filter.conf.5 DESTINATION share/man/man5)
 
@@ -73,6 +68,7 @@ if(TARGET pathwise_e2e)
   target_compile_definitions(pathwise_e2e PRIVATE
     VT_BUILD_DIR="${PROJECT_BINARY_DIR}"
     VT_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
-    VT_CMAKE_COMMAND="${CMAKE_COMMAND}")
-  add_dependencies(pathwise_e2e pathwise sumwell)
+    VT_CMAKE_COMMAND="${CMAKE_COMMAND}"
+    VT_COMPLETION_SCRIPT="${VT_COMPLETION_SCRIPT}")
+  add_dependencies(pathwise_e2e pathwise sumwell pathwise_completion)
 endif()

@@ -14,9 +14,12 @@ run_result shell(const std::string& command) {
 }
 
 // Installs the build tree into prefix.
-run_result install_into(const std::string& prefix) {
-    return run_program(VT_CMAKE_COMMAND, {"--install", VT_BUILD_DIR, "--prefix", prefix});
+run_result install_into(const std::string& prefix, const run_options& options = {}) {
+    return run_program(VT_CMAKE_COMMAND, {"--install", VT_BUILD_DIR, "--prefix", prefix}, options);
 }
+
+// The installation root that pathwise's built-in layout describes.
+const std::string builtin_root = "/usr/local/za-ravovidoda3";
 
 class PathwiseInstall : public ::testing::Test {
   protected:
@@ -45,7 +48,6 @@ TEST_F(PathwiseInstall, PutsEveryFileInItsPlaceUnchanged) {
         const char* from;
     };
     const file_case files[] = {
-        {"/etc/filter.conf", "/examples/filter.conf"},
         {"/share/man/man1/pathwise.1", "/man/pathwise.1"},
         {"/share/man/man1/sumwell.1", "/man/sumwell.1"},
         {"/share/man/man5/filter.conf.5", "/man/filter.conf.5"},
@@ -53,23 +55,34 @@ TEST_F(PathwiseInstall, PutsEveryFileInItsPlaceUnchanged) {
     for (const file_case& f : files) {
         EXPECT_EQ(read_file(prefix + f.installed), read_file(source + f.from)) << f.installed;
     }
+
+    EXPECT_EQ(read_file(prefix + "/share/bash-completion/completions/pathwise"),
+              read_file(VT_COMPLETION_SCRIPT));
+
+    // The sample is rooted at the prefix: its RootPath line is live, and no default it shows
+    // still names the built-in root.
+    std::string conf = read_file(prefix + "/etc/filter.conf");
+    EXPECT_NE(conf.find("\nRootPath " + prefix + "\n"), std::string::npos) << conf;
+    EXPECT_EQ(conf.find(builtin_root), std::string::npos) << conf;
 }
 
-TEST_F(PathwiseInstall, InstalledProgramsPassTheirSelfcheckAndFindEachOther) {
+TEST_F(PathwiseInstall, InstalledProgramsPassTheirSelfcheckAndAnswerInsideThePrefix) {
+    // Under the installed configuration every answer lies inside the prefix, and pathwise names
+    // the sumwell installed beside it.
     std::string conf = prefix + "/etc/filter.conf";
-    run_result sample = run_program(bin("pathwise"), {"-c", conf, "-p", "main-root"});
-    EXPECT_EQ(sample.status, 0) << sample.err;
-    EXPECT_EQ(sample.out, "/usr/local/za-ravovidoda3\n");
-
-    // With the prefix as root, pathwise names the sumwell installed beside it.
-    std::string rooted = scratch.write("rooted.conf", "RootPath " + prefix + "\n");
-    run_result where = run_program(bin("pathwise"), {"-c", rooted, "-p", "sumwell"});
+    run_result where =
+        run_program(bin("pathwise"), {"-c", conf, "-p", "sumwell", "-p", "profile-db", "-p",
+                                      "filter-config", "-p", "main-root"});
     EXPECT_EQ(where.status, 0) << where.err;
-    ASSERT_EQ(where.out, bin("sumwell") + "\n");
+    EXPECT_EQ(where.out, "sumwell:" + bin("sumwell") + "\nprofile-db:" + prefix +
+                             "/conf/data/zediviz.pdb\nfilter-config:" + conf +
+                             "\nmain-root:" + prefix + "\n");
 
-    run_result version = run_program(bin("sumwell"), {"--print-version"});
-    EXPECT_EQ(version.status, 0) << version.err;
-    EXPECT_EQ(version.err, "");
+    // The installed sumwell starts (its self-check passes) and sums a file.
+    std::string file = scratch.write("abc", "abc");
+    run_result sum = run_program(bin("sumwell"), {file});
+    EXPECT_EQ(sum.status, 0) << sum.err;
+    EXPECT_EQ(sum.out, "900150983cd24fb0d6963f7d28e17f72 *" + file + "\n");
 
     // The documented hand check: sumwell -t 48 prints what the trailer records.
     run_result check = shell("\"" + bin("sumwell") + "\" -t 48 \"" + bin("pathwise") +
@@ -80,6 +93,7 @@ TEST_F(PathwiseInstall, InstalledProgramsPassTheirSelfcheckAndFindEachOther) {
 
 TEST_F(PathwiseInstall, KeepsAnExistingConfigurationOnReinstall) {
     std::string conf = prefix + "/etc/filter.conf";
+    std::string sample = read_file(conf);
     FILE* file = fopen(conf.c_str(), "wb");
     ASSERT_NE(file, nullptr);
     fputs("RootPath /srv/live\n", file);
@@ -88,8 +102,29 @@ TEST_F(PathwiseInstall, KeepsAnExistingConfigurationOnReinstall) {
     run_result again = install_into(prefix);
     ASSERT_EQ(again.status, 0) << again.out << again.err;
     EXPECT_EQ(read_file(conf), "RootPath /srv/live\n");
-    EXPECT_EQ(read_file(conf + ".sample"),
+    EXPECT_EQ(read_file(conf + ".sample"), sample);
+}
+
+// Installs the build under the built-in root (into a DESTDIR) and under a relative prefix with a
+// trailing slash: the first gets the sample as it is, the second is rooted at its full path.
+TEST(PathwiseInstallRoots, BuiltinRootKeepsTheSampleAndOtherRootsAreMadeAbsolute) {
+    scratch_dir scratch;
+    run_result staged =
+        run_program("/usr/bin/env", {"DESTDIR=" + scratch.path("stage"), VT_CMAKE_COMMAND,
+                                     "--install", VT_BUILD_DIR, "--prefix", builtin_root});
+    ASSERT_EQ(staged.status, 0) << staged.out << staged.err;
+    EXPECT_EQ(read_file(scratch.path("stage") + builtin_root + "/etc/filter.conf"),
               read_file(std::string(VT_SOURCE_DIR) + "/examples/filter.conf"));
+
+    run_options in_scratch;
+    in_scratch.directory = scratch.root;
+    run_result relative = install_into("relative/./prefix/", in_scratch);
+    ASSERT_EQ(relative.status, 0) << relative.out << relative.err;
+    std::string root = scratch.path("relative/prefix");
+    run_result where =
+        run_program(root + "/bin/pathwise", {"-c", root + "/etc/filter.conf", "-p", "profile-db"});
+    EXPECT_EQ(where.status, 0) << where.err;
+    EXPECT_EQ(where.out, root + "/conf/data/zediviz.pdb\n");
 }
 
 TEST_F(PathwiseInstall, StrippedProgramRefusesUntilStampedAgain) {
@@ -112,7 +147,7 @@ TEST_F(PathwiseInstall, StrippedProgramRefusesUntilStampedAgain) {
               0);
     run_result restamped = run_program(program, args);
     EXPECT_EQ(restamped.status, 0) << restamped.err;
-    EXPECT_EQ(restamped.out, "/usr/local/za-ravovidoda3\n");
+    EXPECT_EQ(restamped.out, prefix + "\n");
 }
 
 } // namespace

@@ -1,0 +1,100 @@
+// The bash completion of pathwise: the generated script is sourced in bash, its function is
+// driven through COMP_WORDS and COMP_CWORD, and the offers it leaves in COMPREPLY are checked.
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+#include "tests/documented_paths.h"
+#include "tests/run_program.h"
+
+namespace {
+
+// Completes the last of words (the program name first) in directory and returns the offers.
+std::vector<std::string> complete(const std::vector<std::string>& words,
+                                  const std::string& directory = {}) {
+    std::vector<std::string> args = {
+        "-c",
+        "source \"$0\" || exit 99; COMP_WORDS=(\"${@:2}\"); COMP_CWORD=$1; _pathwise || exit 98; "
+        "printf '%s\\n' \"${COMPREPLY[@]}\"",
+        VT_COMPLETION_SCRIPT, std::to_string(words.size() - 1)};
+    args.insert(args.end(), words.begin(), words.end());
+    run_options options;
+    options.directory = directory;
+    run_result r = run_program("/bin/bash", args, options);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    std::vector<std::string> offers;
+    size_t start = 0;
+    for (size_t end; (end = r.out.find('\n', start)) != std::string::npos; start = end + 1) {
+        if (end > start) offers.push_back(r.out.substr(start, end - start));
+    }
+    return offers;
+}
+
+TEST(PathwiseCompletion, OffersThePathNamesAfterP) {
+    for (const char* prefix :
+         {"", "config-tmp-subdir-", "pro", "profile-db", "nothing-like-this"}) {
+        std::vector<std::string> expected;
+        for (const documented_path& path : documented_paths) {
+            if (std::string(path.name).starts_with(prefix)) expected.push_back(path.name);
+        }
+        EXPECT_EQ(complete({"pathwise", "-p", prefix}), expected) << prefix;
+        // Like pathwise, the completion takes -P for -p, also after other requests.
+        EXPECT_EQ(complete({"pathwise", "-q", "-a", "x", "-P", prefix}), expected) << prefix;
+    }
+    EXPECT_EQ(complete({"pathwise", "-p", ""}).size(), 70u);
+}
+
+TEST(PathwiseCompletion, OffersTheNamesThatTheConfigurationInForceSets) {
+    scratch_dir scratch;
+    // Comments, a name without a value, CR LF, a repeated name, blanks before a name, and names
+    // that a shell would expand: every offer is the name as written, once.
+    std::string conf = scratch.write("filter.conf", "# Commented value\n"
+                                                    "Greeting hello # not a comment\r\n"
+                                                    "   # Indented comment\n"
+                                                    "NoValue\n"
+                                                    "NoValueEither   \n"
+                                                    "RootPath /opt/mf\n"
+                                                    "Greeting again\n"
+                                                    "\tTabbed value\n"
+                                                    "$HOME x\n"
+                                                    "* x\n"
+                                                    "Last value without a line end");
+    std::string other = scratch.write("other.conf", "OnlyInOther 1\n");
+    const std::vector<std::string> all = {"Greeting", "RootPath", "Tabbed", "$HOME", "*", "Last"};
+
+    EXPECT_EQ(complete({"pathwise", "-c", conf, "-a", ""}), all);
+    EXPECT_EQ(complete({"pathwise", "--config-file", conf, "-p", "main-root", "-A", "R"}),
+              std::vector<std::string>{"RootPath"});
+    EXPECT_EQ(complete({"pathwise", "--help", "-c", other, "-c", conf, "-a", "G"}),
+              std::vector<std::string>{"Greeting"});
+    EXPECT_EQ(complete({"pathwise", "-c", other, "-a", ""}),
+              std::vector<std::string>{"OnlyInOther"});
+    EXPECT_TRUE(complete({"pathwise", "-c", scratch.path("missing.conf"), "-a", ""}).empty());
+
+    // A -c after the first request, or after "--", is not pathwise's: the built-in file counts,
+    // whatever it holds on this machine.
+    for (const std::vector<std::string>& words :
+         {std::vector<std::string>{"pathwise", "-p", "main-root", "-c", other, "-a", ""},
+          std::vector<std::string>{"pathwise", "--", "-c", other, "-a", ""}}) {
+        for (const std::string& offer : complete(words)) EXPECT_NE(offer, "OnlyInOther");
+    }
+}
+
+TEST(PathwiseCompletion, OffersFileNamesAfterCAndOptionsAfterADash) {
+    scratch_dir scratch;
+    scratch.write("alpha.conf", "");
+    scratch.write("beta.conf", "");
+    ASSERT_EQ(run_program("/bin/mkdir", {scratch.path("alpine")}).status, 0);
+    std::vector<std::string> files = complete({"pathwise", "-c", "al"}, scratch.root);
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"alpha.conf", "alpine"}));
+    EXPECT_EQ(complete({"pathwise", "--config-file", "b"}, scratch.root),
+              std::vector<std::string>{"beta.conf"});
+
+    EXPECT_EQ(complete({"pathwise", "--p"}), std::vector<std::string>{"--print-version"});
+    EXPECT_TRUE(complete({"pathwise", "-p", "main-root", "x"}).empty());
+}
+
+} // namespace
