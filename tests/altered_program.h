@@ -13,16 +13,36 @@
 
 namespace altered_program_detail {
 
-// Overwrites the start of every function whose name contains one of names; returns how many.
-template <typename Header, typename Section, typename Symbol,
-          unsigned char (*type_of)(unsigned char)>
-int patch(std::string& program, const std::vector<std::string>& names, const std::string& code) {
-    if (program.size() < sizeof(Header)) return 0;
+// The offset in the file of the loaded address address, from the program's loadable segments;
+// 0 when no segment holds it.
+template <typename Header, typename Segment>
+size_t file_offset(const std::string& program, uint64_t address) {
     Header header;
     memcpy(&header, program.data(), sizeof header);
+    if (header.e_phoff + sizeof(Segment) * header.e_phnum > program.size()) return 0;
+    for (size_t i = 0; i < header.e_phnum; ++i) {
+        Segment segment;
+        memcpy(&segment, program.data() + header.e_phoff + i * sizeof segment, sizeof segment);
+        if (segment.p_type != PT_LOAD || address < segment.p_vaddr) continue;
+        if (address - segment.p_vaddr >= segment.p_filesz) continue;
+        return size_t(address - segment.p_vaddr + segment.p_offset);
+    }
+    return 0;
+}
+
+// Overwrites the start of every function of program whose name contains one of names, found in
+// the symbol table of symbols (the program itself, or its separate debugging file); returns how
+// many.
+template <typename Header, typename Segment, typename Section, typename Symbol,
+          unsigned char (*type_of)(unsigned char)>
+int patch(std::string& program, const std::string& symbols, const std::vector<std::string>& names,
+          const std::string& code) {
+    if (program.size() < sizeof(Header) || symbols.size() < sizeof(Header)) return 0;
+    Header header;
+    memcpy(&header, symbols.data(), sizeof header);
     std::vector<Section> sections(header.e_shnum);
-    if (header.e_shoff + sizeof(Section) * header.e_shnum > program.size()) return 0;
-    memcpy(sections.data(), program.data() + header.e_shoff, sizeof(Section) * header.e_shnum);
+    if (header.e_shoff + sizeof(Section) * header.e_shnum > symbols.size()) return 0;
+    memcpy(sections.data(), symbols.data() + header.e_shoff, sizeof(Section) * header.e_shnum);
     int patched = 0;
     for (const Section& table : sections) {
         if (table.sh_type != SHT_SYMTAB || table.sh_link >= sections.size()) continue;
@@ -30,16 +50,15 @@ int patch(std::string& program, const std::vector<std::string>& names, const std
         for (size_t at = table.sh_offset; at + sizeof(Symbol) <= table.sh_offset + table.sh_size;
              at += sizeof(Symbol)) {
             Symbol symbol;
-            memcpy(&symbol, program.data() + at, sizeof symbol);
-            if (type_of(symbol.st_info) != STT_FUNC || symbol.st_shndx >= sections.size()) continue;
-            if (symbol.st_value == 0 || symbol.st_size < code.size()) continue;
-            std::string name(program.c_str() + strings.sh_offset + symbol.st_name);
+            memcpy(&symbol, symbols.data() + at, sizeof symbol);
+            if (type_of(symbol.st_info) != STT_FUNC || symbol.st_value == 0) continue;
+            if (symbol.st_size < code.size()) continue;
+            std::string name(symbols.c_str() + strings.sh_offset + symbol.st_name);
             bool wanted = false;
             for (const std::string& part : names) wanted |= name.find(part) != std::string::npos;
             if (!wanted) continue;
-            const Section& home = sections[symbol.st_shndx];
-            size_t offset = symbol.st_value - home.sh_addr + home.sh_offset;
-            if (offset + code.size() > program.size()) continue;
+            size_t offset = file_offset<Header, Segment>(program, symbol.st_value);
+            if (offset == 0 || offset + code.size() > program.size()) continue;
             program.replace(offset, code.size(), code);
             ++patched;
         }
@@ -62,16 +81,26 @@ inline unsigned char type64(unsigned char info) {
 const std::string illegal_instruction = "\x0f\x0b";
 const std::string endless_loop = "\xeb\xfe";
 
-// Overwrites the start of every function of program whose name contains one of names with code;
-// returns how many functions were changed (0 when the program carries no symbol table).
-inline int alter_functions(std::string& program, const std::vector<std::string>& names,
-                           const std::string& code) {
+// The symbol table of the program at path: its separate debugging file PATH.debug where the
+// build left one (the running copy keeps no symbols), else the program itself.
+inline std::string symbols_of(const std::string& path) {
+    std::string debug = read_file(path + ".debug");
+    return debug.empty() ? read_file(path) : debug;
+}
+
+// Overwrites the start of every function of program whose name contains one of names with code,
+// taking their addresses from symbols (see symbols_of); returns how many functions were changed
+// (0 when there is no symbol table).
+inline int alter_functions(std::string& program, const std::string& symbols,
+                           const std::vector<std::string>& names, const std::string& code) {
     using namespace altered_program_detail;
     if (program.size() < EI_NIDENT || program.compare(0, SELFMAG, ELFMAG) != 0) return 0;
     if (program[EI_CLASS] == ELFCLASS32) {
-        return patch<Elf32_Ehdr, Elf32_Shdr, Elf32_Sym, type32>(program, names, code);
+        return patch<Elf32_Ehdr, Elf32_Phdr, Elf32_Shdr, Elf32_Sym, type32>(program, symbols, names,
+                                                                            code);
     }
-    return patch<Elf64_Ehdr, Elf64_Shdr, Elf64_Sym, type64>(program, names, code);
+    return patch<Elf64_Ehdr, Elf64_Phdr, Elf64_Shdr, Elf64_Sym, type64>(program, symbols, names,
+                                                                        code);
 }
 
 // Runs command[0] with the other elements as arguments.

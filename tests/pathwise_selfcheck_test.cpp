@@ -80,7 +80,8 @@ TEST_F(PathwiseSelfcheck, AFaultOrAHangInTheDigestCodeEndsInTheRefusal) {
     int n = 0;
     for (const std::string* code : codes) {
         std::string altered = original;
-        if (alter_functions(altered, digest_functions, *code) == 0) {
+        if (alter_functions(altered, symbols_of(pathwise_program()), digest_functions, *code) ==
+            0) {
             GTEST_SKIP() << "the built pathwise carries no symbol table";
         }
         std::string copy = scratch.write_program("faulty" + std::to_string(n++), altered);
@@ -97,7 +98,8 @@ TEST_F(PathwiseSelfcheck, AFaultOrAHangInTheDigestCodeEndsInTheRefusal) {
 TEST_F(PathwiseSelfcheck, AFaultInCodeThatRunsBeforeMainEndsInTheRefusal) {
     // The compiler's processor detection runs as a constructor, before main.
     std::string altered = original;
-    if (alter_functions(altered, {"__cpu_indicator_init"}, illegal_instruction) == 0) {
+    if (alter_functions(altered, symbols_of(pathwise_program()), {"__cpu_indicator_init"},
+                        illegal_instruction) == 0) {
         GTEST_SKIP() << "no processor detection constructor in the built pathwise";
     }
     run_result r = run_program(scratch.write_program("early", altered), request());
