@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "selfcheck/selfcheck.h"
-#include "sumwell/checksum.h"
+#include "sumwell/in_flight.h"
 
 namespace {
 
@@ -101,17 +101,19 @@ const char* benchmark_path(const char* argv0) {
 
 // Sums the program's own executable repeats times, each line naming it as program.
 void run_benchmark(const char* program, const settings& s) {
-    const char* path = benchmark_path(program);
-    for (int32_t i = 0; i < s.repeats && !output_failed(); ++i) {
-        sum_file(path, program, static_cast<uint32_t>(s.tail), stdout, stderr);
-    }
+    if (s.repeats <= 0) return;
+    file_list list{static_cast<uint64_t>(s.repeats), nullptr, benchmark_path(program), program};
+    int error =
+        sum_in_flight(list, static_cast<uint32_t>(s.tail), usable_processors(), stdout, stderr);
+    if (error != 0 && output_error == 0) output_error = error;
 }
 
 // Sums each file argument in order; a failing file does not stop the others.
 void sum_files(int count, char** paths, const settings& s) {
-    for (int i = 0; i < count && !output_failed(); ++i) {
-        sum_file(paths[i], paths[i], static_cast<uint32_t>(s.tail), stdout, stderr);
-    }
+    file_list list{static_cast<uint64_t>(count), paths, nullptr, nullptr};
+    int error =
+        sum_in_flight(list, static_cast<uint32_t>(s.tail), usable_processors(), stdout, stderr);
+    if (error != 0 && output_error == 0) output_error = error;
 }
 
 } // namespace
