@@ -3,6 +3,8 @@
 // reader thread, and the files in flight).
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -134,6 +136,45 @@ TEST(SumwellFileSteps, FileChangedBeforeItsFirstRead) {
         }
     }
     sumwell_step_hook = nullptr;
+}
+
+// Every kind of outcome writes its line or message, and a message never overtakes the lines
+// before it when both streams share one file (out buffered, err not, as for a program).
+TEST(SumwellFileSteps, OutcomesWrittenInOrderToOneFile) {
+    FILE* shared = tmpfile();
+    ASSERT_NE(shared, nullptr);
+    FILE* out = fdopen(dup(fileno(shared)), "w");
+    FILE* err = fdopen(dup(fileno(shared)), "w");
+    setvbuf(out, nullptr, _IOFBF, 4096);
+    setvbuf(err, nullptr, _IONBF, 0);
+    struct outcome_case {
+        file_outcome outcome;
+        std::string text;
+    };
+    // The system's text for an error number, and a line end.
+    auto reason = [](int error) { return std::string(strerror(error)) + "\n"; };
+    const outcome_case cases[] = {
+        {{OUTCOME_DIGEST, 0, {0xd4, 0x1d, 0x8c, 0xd9}}, "d41d8cd9000000000000000000000000 *f\n"},
+        {{OUTCOME_STAT, ENOENT, {}}, "Error! stat f: " + reason(ENOENT)},
+        {{OUTCOME_TOO_SMALL, 0, {}}, "Error! file size is too small\n"},
+        {{OUTCOME_OPEN, EACCES, {}}, "Error! open f: " + reason(EACCES)},
+        {{OUTCOME_MMAP, ENODEV, {}}, "Error! couldn't mmap f: " + reason(ENODEV)},
+        {{OUTCOME_READ, EIO, {}}, "Error! read f: " + reason(EIO)},
+        {{OUTCOME_ENDED_EARLY, 0, {}}, "Error! read f: file shrank while it was read\n"},
+        {{OUTCOME_DIGEST, 0, {0xff}}, "ff000000000000000000000000000000 *f\n"},
+    };
+    std::string expected;
+    for (const outcome_case& c : cases) {
+        EXPECT_EQ(write_outcome(c.outcome, "f", out, err), 0) << c.text;
+        expected += c.text;
+    }
+    fclose(out);
+    fclose(err);
+    rewind(shared);
+    std::string written(expected.size() + 10, '\0');
+    written.resize(fread(written.data(), 1, written.size(), shared));
+    fclose(shared);
+    EXPECT_EQ(written, expected);
 }
 
 } // namespace
