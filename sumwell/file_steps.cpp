@@ -27,6 +27,7 @@ constexpr char ended_early_reason[] = "file shrank while it was read";
 constexpr const char* step_names[] = {
     nullptr, "stat", nullptr, "open", "couldn't mmap", "read", "read",
 };
+static_assert(sizeof step_names / sizeof step_names[0] == OUTCOME_ENDED_EARLY + 1);
 
 void run_hook(int point, const char* path) {
     if (sumwell_step_hook != nullptr) sumwell_step_hook(point, path);
