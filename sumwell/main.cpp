@@ -99,21 +99,23 @@ const char* benchmark_path(const char* argv0) {
     return own_executable;
 }
 
-// Sums the program's own executable repeats times, each line naming it as program.
-void run_benchmark(const char* program, const settings& s) {
-    if (s.repeats <= 0) return;
-    file_list list{static_cast<uint64_t>(s.repeats), nullptr, benchmark_path(program), program};
+// Sums every file of list with the tail setting, on the processors this process may use; a
+// failing file does not stop the others, a failed write to standard output does.
+void sum_list(const file_list& list, const settings& s) {
     int error =
         sum_in_flight(list, static_cast<uint32_t>(s.tail), usable_processors(), stdout, stderr);
     if (error != 0 && output_error == 0) output_error = error;
 }
 
-// Sums each file argument in order; a failing file does not stop the others.
+// Sums the program's own executable repeats times, each line naming it as program.
+void run_benchmark(const char* program, const settings& s) {
+    if (s.repeats <= 0) return;
+    sum_list({static_cast<uint64_t>(s.repeats), nullptr, benchmark_path(program), program}, s);
+}
+
+// Sums each file argument in order.
 void sum_files(int count, char** paths, const settings& s) {
-    file_list list{static_cast<uint64_t>(count), paths, nullptr, nullptr};
-    int error =
-        sum_in_flight(list, static_cast<uint32_t>(s.tail), usable_processors(), stdout, stderr);
-    if (error != 0 && output_error == 0) output_error = error;
+    sum_list({static_cast<uint64_t>(count), paths, nullptr, nullptr}, s);
 }
 
 } // namespace
