@@ -27,6 +27,8 @@ struct ring {
     uint64_t produced = 0;              // pieces the reader has finished
     uint64_t consumed = 0;              // pieces the digester has finished
     bool stop = false;                  // the digester gave up: the reader ends
+    bool reader_waits = false;          // the reader sleeps until half the ring is free
+    bool digester_waits = false;        // the digester sleeps until a piece is full
     std::mutex lock;
     std::condition_variable changed;
 };
@@ -48,20 +50,28 @@ void* fill_ring(void* argument) {
     uint64_t pieces = piece_count(r->length);
     for (uint64_t i = 0; i < pieces; ++i) {
         {
+            // A full ring puts the reader to sleep until half of it is free, so that it wakes
+            // once for several buffers rather than once for each.
             std::unique_lock<std::mutex> held(r->lock);
-            r->changed.wait(held, [&] { return r->stop || i - r->consumed < stream_ring_buffers; });
+            if (i - r->consumed >= stream_ring_buffers) {
+                r->reader_waits = true;
+                r->changed.wait(held, [&] { return !r->reader_waits; });
+            }
             if (r->stop) return nullptr;
         }
         size_t slot = i % stream_ring_buffers;
         size_t size = piece_size(r->length, i);
         int status = read_exactly(r->fd, r->buffers + slot * stream_buffer_size, size);
+        bool wake;
         {
             std::lock_guard<std::mutex> held(r->lock);
             r->filled[slot] = size;
             r->status[slot] = status;
             r->produced = i + 1;
+            wake = r->digester_waits;
+            r->digester_waits = false;
         }
-        r->changed.notify_one();
+        if (wake) r->changed.notify_one();
         if (status != 0) return nullptr;
     }
     return nullptr;
@@ -73,17 +83,25 @@ int digest_ring(ring* r, md5_context* context) {
     for (uint64_t i = 0; i < pieces; ++i) {
         {
             std::unique_lock<std::mutex> held(r->lock);
-            r->changed.wait(held, [&] { return r->produced > i; });
+            while (r->produced <= i) {
+                r->digester_waits = true;
+                r->changed.wait(held);
+            }
         }
         size_t slot = i % stream_ring_buffers;
         if (r->status[slot] != 0) return r->status[slot];
         md5_update(context, r->buffers + slot * stream_buffer_size,
                    static_cast<uint32_t>(r->filled[slot]));
+        bool wake = false;
         {
             std::lock_guard<std::mutex> held(r->lock);
             r->consumed = i + 1;
+            if (r->reader_waits && r->produced - r->consumed <= stream_ring_buffers / 2) {
+                r->reader_waits = false;
+                wake = true;
+            }
         }
-        r->changed.notify_one();
+        if (wake) r->changed.notify_one();
     }
     return 0;
 }
@@ -121,6 +139,7 @@ int digest_stream(int fd, uint64_t length, bool reader_thread, uint8_t digest[16
         {
             std::lock_guard<std::mutex> held(r.lock);
             r.stop = true;
+            r.reader_waits = false;
         }
         r.changed.notify_one();
         pthread_join(reader, nullptr);
