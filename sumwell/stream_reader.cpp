@@ -26,7 +26,6 @@ struct ring {
     int status[stream_ring_buffers];    // read_exactly's result for each full buffer
     uint64_t produced = 0;              // pieces the reader has finished
     uint64_t consumed = 0;              // pieces the digester has finished
-    bool stop = false;                  // the digester gave up: the reader ends
     bool reader_waits = false;          // the reader sleeps until half the ring is free
     bool digester_waits = false;        // the digester sleeps until a piece is full
     std::mutex lock;
@@ -43,8 +42,8 @@ uint64_t piece_count(uint64_t length) {
     return (length + stream_buffer_size - 1) / stream_buffer_size;
 }
 
-// The reader thread: fills the ring's buffers in order until every piece is read, a read fails
-// or the digester stops.
+// The reader thread: fills the ring's buffers in order until every piece is read or a read
+// fails.
 void* fill_ring(void* argument) {
     ring* r = static_cast<ring*>(argument);
     uint64_t pieces = piece_count(r->length);
@@ -57,7 +56,6 @@ void* fill_ring(void* argument) {
                 r->reader_waits = true;
                 r->changed.wait(held, [&] { return !r->reader_waits; });
             }
-            if (r->stop) return nullptr;
         }
         size_t slot = i % stream_ring_buffers;
         size_t size = piece_size(r->length, i);
@@ -135,13 +133,8 @@ int digest_stream(int fd, uint64_t length, bool reader_thread, uint8_t digest[16
     r.buffers = memory;
     pthread_t reader;
     if (reader_thread && pthread_create(&reader, nullptr, fill_ring, &r) == 0) {
+        // The digester stops early only at a failed piece, after which the reader has ended.
         status = digest_ring(&r, &context);
-        {
-            std::lock_guard<std::mutex> held(r.lock);
-            r.stop = true;
-            r.reader_waits = false;
-        }
-        r.changed.notify_one();
         pthread_join(reader, nullptr);
     } else {
         status = digest_in_turn(fd, length, memory, &context);
