@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "selfcheck/selfcheck.h"
-#include "sumwell/checksum.h"
+#include "sumwell/in_flight.h"
 
 namespace {
 
@@ -116,26 +116,35 @@ const char* benchmark_path(const char*) {
     return path != nullptr ? path : own_executable;
 }
 
-// Sums the program's own executable repeats times, each line naming it as program.
-void run_benchmark(const char* program, const settings& s) {
-    const char* path = benchmark_path(program);
-    for (int32_t i = 0; i < s.repeats && !output_failed(); ++i) {
-        sum_file(path, program, static_cast<uint32_t>(s.tail), stdout, stderr);
-    }
+// Sums every file of list with the tail setting, on the processors this process may use; a
+// failing file does not stop the others, a failed write to standard output does.
+void sum_list(const file_list& list, const settings& s) {
+    int error =
+        sum_in_flight(list, static_cast<uint32_t>(s.tail), usable_processors(), stdout, stderr);
+    if (error != 0 && output_error == 0) output_error = error;
 }
 
-// Sums each file argument in order; a failing file does not stop the others.
+// Sums the program's own executable repeats times, each line naming it as program.
+void run_benchmark(const char* program, const settings& s) {
+    if (s.repeats <= 0) return;
+    sum_list({static_cast<uint64_t>(s.repeats), nullptr, benchmark_path(program), program}, s);
+}
+
+// Sums each file argument in order.
 void sum_files(int count, char** paths, const settings& s) {
-    for (int i = 0; i < count && !output_failed(); ++i) {
-        sum_file(paths[i], paths[i], static_cast<uint32_t>(s.tail), stdout, stderr);
-    }
+    sum_list({static_cast<uint64_t>(count), paths, nullptr, nullptr}, s);
 }
 
 } // namespace
 
+// The refusal of an altered program; the test suites and scripts match it word for word.
+constexpr char integrity_refusal[] = "Error! executable integrity check failed\n";
+
+SELFCHECK_GUARD_FROM_START(integrity_refusal);
+
 int main(int argc, char** argv) {
     const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "sumwell";
-    selfcheck_require("Error! executable integrity check failed\n");
+    selfcheck_require(integrity_refusal);
     if (asks_for_version(argc, argv)) {
         for (const char* line : version_lines) printf("%s\n", line);
         return finish(0);

@@ -1,0 +1,162 @@
+#include "sumwell/file_steps.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "md5/md5.h"
+#include "sumwell/stream_reader.h"
+
+void (*sumwell_step_hook)(int point, const char* path) = nullptr;
+
+namespace {
+
+// The largest piece handed to one md5_update when a span exceeds 32 bits: a whole number of
+// 64-byte blocks, so every piece after the first is compressed straight from the mapping.
+constexpr uint64_t large_piece = uint64_t{1} << 31;
+
+// The reason given when a file ends before the bytes to sum.
+constexpr char ended_early_reason[] = "file shrank while it was read";
+
+// The step each failing outcome names in "Error! <step> FILE: REASON"; scripts match these
+// words, so they stay exactly as they are. Indexed by outcome_kind; the too-small message has
+// a text of its own.
+constexpr const char* step_names[] = {
+    nullptr, "stat", nullptr, "open", "couldn't mmap", "read", "read",
+};
+static_assert(sizeof step_names / sizeof step_names[0] == OUTCOME_ENDED_EARLY + 1);
+
+void run_hook(int point, const char* path) {
+    if (sumwell_step_hook != nullptr) sumwell_step_hook(point, path);
+}
+
+// Sets outcome to a failure of kind with error; returns false for the caller to pass on.
+bool fail(file_outcome* outcome, int kind, int error) {
+    outcome->kind = kind;
+    outcome->error = error;
+    return false;
+}
+
+// Digests length bytes at bytes in pieces whose lengths fit in 32 bits.
+void digest_span(const uint8_t* bytes, uint64_t length, uint8_t digest[16]) {
+    md5_context context;
+    md5_init(&context);
+    while (length > UINT32_MAX) {
+        md5_update(&context, bytes, static_cast<uint32_t>(large_piece));
+        bytes += large_piece;
+        length -= large_piece;
+    }
+    md5_update(&context, bytes, static_cast<uint32_t>(length));
+    md5_final(digest, &context);
+}
+
+} // namespace
+
+bool open_for_summing(const char* path, uint32_t tail, opened_file* file, file_outcome* outcome) {
+    outcome->kind = OUTCOME_DIGEST;
+    outcome->error = 0;
+    struct stat info;
+    if (stat(path, &info) != 0) return fail(outcome, OUTCOME_STAT, errno);
+    if (static_cast<uint64_t>(info.st_size) <= tail) return fail(outcome, OUTCOME_TOO_SMALL, 0);
+    run_hook(HOOK_AFTER_STAT, path);
+
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return fail(outcome, OUTCOME_OPEN, errno);
+    // The file opened may not be the one looked at (replaced or cut in between): its own size
+    // decides what is summed, so no byte past its end is asked for.
+    if (fstat(fd, &info) != 0) {
+        int error = errno;
+        close(fd);
+        return fail(outcome, OUTCOME_STAT, error);
+    }
+    if (static_cast<uint64_t>(info.st_size) <= tail) {
+        close(fd);
+        return fail(outcome, OUTCOME_TOO_SMALL, 0);
+    }
+    file->fd = fd;
+    file->size = static_cast<uint64_t>(info.st_size);
+    file->regular = S_ISREG(info.st_mode);
+    run_hook(HOOK_AFTER_FSTAT, path);
+    return true;
+}
+
+void sum_mapped(opened_file* file, uint32_t tail, file_outcome* outcome) {
+    uint64_t page = static_cast<uint64_t>(getpagesize());
+    uint64_t pages = file->size / page + 1;
+    outcome->kind = OUTCOME_DIGEST;
+    // A 32-bit build cannot map a file this large: refuse rather than map a wrapped length.
+    if (pages > SIZE_MAX / page) {
+        close(file->fd);
+        fail(outcome, OUTCOME_MMAP, EOVERFLOW);
+        return;
+    }
+    size_t length = static_cast<size_t>(pages * page);
+    void* address = mmap(nullptr, length, PROT_READ, MAP_SHARED, file->fd, 0);
+    int error = errno;
+    close(file->fd);
+    if (address == MAP_FAILED) {
+        fail(outcome, OUTCOME_MMAP, error != 0 ? error : ENOMEM);
+        return;
+    }
+    digest_span(static_cast<const uint8_t*>(address), file->size - tail, outcome->digest);
+    munmap(address, length);
+}
+
+int read_exactly(int fd, uint8_t* buffer, size_t length) {
+    while (length > 0) {
+        ssize_t n = read(fd, buffer, length);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno != 0 ? errno : EIO;
+        }
+        if (n == 0) return READ_ENDED_EARLY;
+        buffer += n;
+        length -= static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+void set_read_outcome(int read_status, file_outcome* outcome) {
+    if (read_status == READ_ENDED_EARLY) {
+        fail(outcome, OUTCOME_ENDED_EARLY, 0);
+    } else if (read_status != 0) {
+        fail(outcome, OUTCOME_READ, read_status);
+    }
+}
+
+int write_outcome(const file_outcome& outcome, const char* name, FILE* out, FILE* err) {
+    if (outcome.kind == OUTCOME_DIGEST) {
+        char hex[33];
+        format_hex_digest(outcome.digest, hex);
+        if (fprintf(out, "%s *%s\n", hex, name) < 0) return errno != 0 ? errno : EIO;
+        return 0;
+    }
+    int error = fflush(out) == 0 ? 0 : (errno != 0 ? errno : EIO);
+    if (outcome.kind == OUTCOME_TOO_SMALL) {
+        fputs("Error! file size is too small\n", err);
+    } else {
+        const char* reason =
+            outcome.kind == OUTCOME_ENDED_EARLY ? ended_early_reason : strerror(outcome.error);
+        fprintf(err, "Error! %s %s: %s\n", step_names[outcome.kind], name, reason);
+    }
+    return error;
+}
+
+int sum_file(const char* path, const char* name, uint32_t tail, bool reader_thread, FILE* out,
+             FILE* err) {
+    opened_file file;
+    file_outcome outcome;
+    if (open_for_summing(path, tail, &file, &outcome)) {
+        if (file.regular) {
+            int status = digest_stream(file.fd, file.size - tail, reader_thread, outcome.digest);
+            close(file.fd);
+            set_read_outcome(status, &outcome);
+        } else {
+            sum_mapped(&file, tail, &outcome);
+        }
+    }
+    return write_outcome(outcome, name, out, err);
+}

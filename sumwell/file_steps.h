@@ -1,0 +1,66 @@
+// The steps of summing one file for sumwell: look at it, open it, read or map the bytes to sum,
+// and write its line or its message. The files in flight (in_flight.h) run the same steps on
+// several threads; only the writing step touches the output.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+// What became of one file. The kinds that fail name the step whose message is written.
+enum outcome_kind {
+    OUTCOME_DIGEST = 0,  // summed: the digest line
+    OUTCOME_STAT,        // stat or fstat failed: "Error! stat FILE: REASON"
+    OUTCOME_TOO_SMALL,   // not longer than the tail: "Error! file size is too small"
+    OUTCOME_OPEN,        // open failed: "Error! open FILE: REASON"
+    OUTCOME_MMAP,        // a file that is not regular could not be mapped
+    OUTCOME_READ,        // read failed: "Error! read FILE: REASON"
+    OUTCOME_ENDED_EARLY, // the file ended before the bytes to sum: "Error! read FILE: ..."
+};
+
+// One file's result: its kind, the errno value of a failed step, and the digest when summed.
+struct file_outcome {
+    int kind;
+    int error;
+    uint8_t digest[16];
+};
+
+// A file opened for summing: its descriptor, the size fstat gave and whether it is regular.
+struct opened_file {
+    int fd;
+    uint64_t size;
+    bool regular;
+};
+
+// Test seam: when set, called with the path after stat (before open) and after fstat (before the
+// first read), so a test can swap, cut or grow the file at exactly that point.
+enum step_hook_point { HOOK_AFTER_STAT, HOOK_AFTER_FSTAT };
+extern void (*sumwell_step_hook)(int point, const char* path);
+
+// Stats path, refuses a file not longer than tail (unsigned), opens it without blocking (a FIFO
+// put in its place cannot hang the program) and takes its size and type from the descriptor.
+// Returns true with *file open, or false with *outcome set and nothing left open.
+bool open_for_summing(const char* path, uint32_t tail, opened_file* file, file_outcome* outcome);
+
+// Sums a file that is not regular as it always was: through a read-only mapping of its size
+// plus one page. Closes file->fd and fills *outcome.
+void sum_mapped(opened_file* file, uint32_t tail, file_outcome* outcome);
+
+// Reads exactly length bytes from fd into buffer. Returns 0, an errno value, or
+// READ_ENDED_EARLY when the file ends first.
+constexpr int READ_ENDED_EARLY = -1;
+int read_exactly(int fd, uint8_t* buffer, size_t length);
+
+// Sets outcome from the result of reading a regular file: 0 keeps OUTCOME_DIGEST, anything else
+// becomes the matching read failure.
+void set_read_outcome(int read_status, file_outcome* outcome);
+
+// Writes one file's result as a one-file run would: the digest line "<hex> *<name>\n" to out, or
+// the message to err after flushing out, so that lines and messages keep their order even when
+// both streams go to the same file. name is the file as written on the command line. Returns 0,
+// or the errno value of a failed write to out.
+int write_outcome(const file_outcome& outcome, const char* name, FILE* out, FILE* err);
+
+// Sums one file less its tail and writes its line or message. reader_thread lets a regular file's
+// reads run on a second thread while this one digests. Returns as write_outcome does.
+int sum_file(const char* path, const char* name, uint32_t tail, bool reader_thread, FILE* out,
+             FILE* err);

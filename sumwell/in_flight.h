@@ -1,0 +1,24 @@
+// Summing a whole command line with several files in flight: their metadata calls, reads and
+// digests spread over the processors the process may use, while one thread writes every line and
+// message in command-line order, byte for byte what one run per file would print.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+// The files of one run: paths[i] named as written, for i below count; or, when repeated_path is
+// set, that one file count times, each line naming it repeated_name (the benchmark mode).
+struct file_list {
+    uint64_t count;
+    char* const* paths;
+    const char* repeated_path;
+    const char* repeated_name;
+};
+
+// The processors this process may run on (sched_getaffinity), at least 1.
+int usable_processors();
+
+// Sums every file of list less its tail with at most threads threads in all (this one
+// included), writing each file's line to out or message to err in list order. Stops after a
+// failed write to out. Returns 0, or the errno value of the first failed write to out.
+int sum_in_flight(const file_list& list, uint32_t tail, int threads, FILE* out, FILE* err);
