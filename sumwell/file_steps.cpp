@@ -14,10 +14,6 @@ void (*sumwell_step_hook)(int point, const char* path) = nullptr;
 
 namespace {
 
-// The largest piece handed to one md5_update when a span exceeds 32 bits: a whole number of
-// 64-byte blocks, so every piece after the first is compressed straight from the mapping.
-constexpr uint64_t large_piece = uint64_t{1} << 31;
-
 // The reason given when a file ends before the bytes to sum.
 constexpr char ended_early_reason[] = "file shrank while it was read";
 
@@ -38,19 +34,6 @@ bool fail(file_outcome* outcome, int kind, int error) {
     outcome->kind = kind;
     outcome->error = error;
     return false;
-}
-
-// Digests length bytes at bytes in pieces whose lengths fit in 32 bits.
-void digest_span(const uint8_t* bytes, uint64_t length, uint8_t digest[16]) {
-    md5_context context;
-    md5_init(&context);
-    while (length > UINT32_MAX) {
-        md5_update(&context, bytes, static_cast<uint32_t>(large_piece));
-        bytes += large_piece;
-        length -= large_piece;
-    }
-    md5_update(&context, bytes, static_cast<uint32_t>(length));
-    md5_final(digest, &context);
 }
 
 } // namespace
@@ -101,7 +84,9 @@ void sum_mapped(opened_file* file, uint32_t tail, file_outcome* outcome) {
         fail(outcome, OUTCOME_MMAP, error != 0 ? error : ENOMEM);
         return;
     }
-    digest_span(static_cast<const uint8_t*>(address), file->size - tail, outcome->digest);
+    md5_message message = {static_cast<const uint8_t*>(address), file->size - tail, {}};
+    md5_digest_batch(&message, 1);
+    memcpy(outcome->digest, message.digest, sizeof message.digest);
     munmap(address, length);
 }
 
