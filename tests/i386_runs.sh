@@ -39,9 +39,14 @@ status=0
 
 # The end-to-end suites against the 32-bit programs. The installation test is left out: it
 # installs the native build's own programs and compares them with the programs under test.
+# Under the emulator, benchmark mode without /proc is left out too: the emulator answers an open
+# of /proc/self/exe itself, but not a stat of it, and names the executed file by argv[0].
 export PATHWISE_PROGRAM=$i386/pathwise/pathwise SUMWELL_PROGRAM=$i386/sumwell/sumwell
 "$native"/tests/pathwise_e2e --gtest_brief=1 --gtest_filter='-PathwiseInstall.*' || status=1
-"$native"/tests/sumwell_e2e --gtest_brief=1 || status=1
+sumwell_left_out=
+grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386 &&
+  sumwell_left_out='-SumwellSelfcheck.WithoutProcBenchmarksTheProgramThatRuns'
+"$native"/tests/sumwell_e2e --gtest_brief=1 --gtest_filter="$sumwell_left_out" || status=1
 unset PATHWISE_PROGRAM SUMWELL_PROGRAM
 
 # --- The same command lines through both builds. ---
