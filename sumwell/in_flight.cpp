@@ -1,10 +1,8 @@
 #include "sumwell/in_flight.h"
 
 #include <cerrno>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <pthread.h>
 #include <sched.h>
 #include <unistd.h>
@@ -12,6 +10,7 @@
 #include "md5/md5.h"
 #include "sumwell/file_steps.h"
 #include "sumwell/stream_reader.h"
+#include "sumwell/sync.h"
 
 namespace {
 
@@ -40,9 +39,9 @@ struct run_state {
     uint64_t next_claim = 0; // the first file no thread has taken
     uint64_t next_write = 0; // the first file whose result is not written yet
     bool stop = false;       // the writer stopped: take no more files
-    std::mutex lock;
-    std::condition_variable result_ready; // the writer waits here
-    std::condition_variable room;         // workers wait here for the window to move
+    sync_mutex lock;
+    sync_condition result_ready; // the writer waits here
+    sync_condition room;         // workers wait here for the window to move
 };
 
 // One thread's memory for its chunk: the batch of small files' bytes.
@@ -61,14 +60,13 @@ const char* name_of(const file_list& list, uint64_t i) {
 
 // Takes the next chunk of files for the caller, with run->lock held. Waits for the window to
 // move when wait is set, else gives up at once. Returns false when nothing is left to take.
-bool claim(run_state* run, std::unique_lock<std::mutex>& held, bool wait, uint64_t* first,
-           uint64_t* end) {
+bool claim(run_state* run, sync_hold& held, bool wait, uint64_t* first, uint64_t* end) {
     for (;;) {
         if (run->stop || run->next_claim >= run->list->count) return false;
         uint64_t limit = run->next_write + window;
         if (run->next_claim < limit) break;
         if (!wait) return false;
-        run->room.wait(held);
+        sync_wait(run->room, held);
     }
     // Chunks shrink near the end so that the last files still spread over every thread.
     uint64_t left = run->list->count - run->next_claim;
@@ -86,7 +84,7 @@ bool claim(run_state* run, std::unique_lock<std::mutex>& held, bool wait, uint64
 void publish(run_state* run, uint64_t first, const file_outcome* outcomes, const bool* ready,
              size_t count) {
     {
-        std::lock_guard<std::mutex> held(run->lock);
+        sync_hold held(run->lock);
         for (size_t i = 0; i < count; ++i) {
             if (!ready[i]) continue;
             slot& s = run->slots[(first + i) % window];
@@ -94,7 +92,7 @@ void publish(run_state* run, uint64_t first, const file_outcome* outcomes, const
             s.done = true;
         }
     }
-    run->result_ready.notify_one();
+    sync_notify_one(run->result_ready);
 }
 
 // Sums files first to end: looks at and opens each, reads the small regular ones whole and
@@ -161,7 +159,7 @@ void* work(void* argument) {
     uint64_t first, end;
     for (;;) {
         {
-            std::unique_lock<std::mutex> held(run->lock);
+            sync_hold held(run->lock);
             if (!claim(run, held, true, &first, &end)) return nullptr;
         }
         sum_chunk(w, first, end);
@@ -177,7 +175,7 @@ int write_in_order(run_state* run, worker* self, FILE* out, FILE* err) {
         size_t taken = 0;
         uint64_t first = 0, end = 0;
         {
-            std::unique_lock<std::mutex> held(run->lock);
+            sync_hold held(run->lock);
             while (taken < chunk_files && run->next_write + taken < list.count) {
                 slot& s = run->slots[(run->next_write + taken) % window];
                 if (!s.done) break;
@@ -187,7 +185,7 @@ int write_in_order(run_state* run, worker* self, FILE* out, FILE* err) {
             if (taken == 0) {
                 if (run->next_write >= list.count) return 0;
                 if (!claim(run, held, false, &first, &end)) {
-                    run->result_ready.wait(held);
+                    sync_wait(run->result_ready, held);
                     continue;
                 }
             }
@@ -202,10 +200,10 @@ int write_in_order(run_state* run, worker* self, FILE* out, FILE* err) {
             if (error != 0) return error;
         }
         {
-            std::lock_guard<std::mutex> held(run->lock);
+            sync_hold held(run->lock);
             run->next_write = at + taken;
         }
-        run->room.notify_all();
+        sync_notify_all(run->room);
     }
 }
 
@@ -249,10 +247,10 @@ int sum_with_pool(const file_list& list, uint32_t tail, int threads, FILE* out, 
     int error = started > 0 ? write_in_order(&run, &workers[0], out, err)
                             : sum_in_turn(list, tail, false, out, err);
     {
-        std::lock_guard<std::mutex> held(run.lock);
+        sync_hold held(run.lock);
         run.stop = true;
     }
-    run.room.notify_all();
+    sync_notify_all(run.room);
     for (int t = 1; t < started; ++t) pthread_join(ids[t], nullptr);
     for (int t = 0; t < started; ++t) free(workers[t].batch);
     free(run.slots);

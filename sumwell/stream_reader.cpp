@@ -1,14 +1,13 @@
 #include "sumwell/stream_reader.h"
 
 #include <cerrno>
-#include <condition_variable>
 #include <cstdlib>
 #include <fcntl.h>
-#include <mutex>
 #include <pthread.h>
 
 #include "md5/md5.h"
 #include "sumwell/file_steps.h"
+#include "sumwell/sync.h"
 
 namespace {
 
@@ -28,8 +27,8 @@ struct ring {
     uint64_t consumed = 0;              // pieces the digester has finished
     bool reader_waits = false;          // the reader sleeps until half the ring is free
     bool digester_waits = false;        // the digester sleeps until a piece is full
-    std::mutex lock;
-    std::condition_variable changed;
+    sync_mutex lock;
+    sync_condition changed;
 };
 
 // The bytes of piece i of a stream of length bytes.
@@ -51,10 +50,10 @@ void* fill_ring(void* argument) {
         {
             // A full ring puts the reader to sleep until half of it is free, so that it wakes
             // once for several buffers rather than once for each.
-            std::unique_lock<std::mutex> held(r->lock);
+            sync_hold held(r->lock);
             if (i - r->consumed >= stream_ring_buffers) {
                 r->reader_waits = true;
-                r->changed.wait(held, [&] { return !r->reader_waits; });
+                while (r->reader_waits) sync_wait(r->changed, held);
             }
         }
         size_t slot = i % stream_ring_buffers;
@@ -62,14 +61,14 @@ void* fill_ring(void* argument) {
         int status = read_exactly(r->fd, r->buffers + slot * stream_buffer_size, size);
         bool wake;
         {
-            std::lock_guard<std::mutex> held(r->lock);
+            sync_hold held(r->lock);
             r->filled[slot] = size;
             r->status[slot] = status;
             r->produced = i + 1;
             wake = r->digester_waits;
             r->digester_waits = false;
         }
-        if (wake) r->changed.notify_one();
+        if (wake) sync_notify_one(r->changed);
         if (status != 0) return nullptr;
     }
     return nullptr;
@@ -80,10 +79,10 @@ int digest_ring(ring* r, md5_context* context) {
     uint64_t pieces = piece_count(r->length);
     for (uint64_t i = 0; i < pieces; ++i) {
         {
-            std::unique_lock<std::mutex> held(r->lock);
+            sync_hold held(r->lock);
             while (r->produced <= i) {
                 r->digester_waits = true;
-                r->changed.wait(held);
+                sync_wait(r->changed, held);
             }
         }
         size_t slot = i % stream_ring_buffers;
@@ -92,14 +91,14 @@ int digest_ring(ring* r, md5_context* context) {
                    static_cast<uint32_t>(r->filled[slot]));
         bool wake = false;
         {
-            std::lock_guard<std::mutex> held(r->lock);
+            sync_hold held(r->lock);
             r->consumed = i + 1;
             if (r->reader_waits && r->produced - r->consumed <= stream_ring_buffers / 2) {
                 r->reader_waits = false;
                 wake = true;
             }
         }
-        if (wake) r->changed.notify_one();
+        if (wake) sync_notify_one(r->changed);
     }
     return 0;
 }
