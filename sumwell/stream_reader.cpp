@@ -117,8 +117,12 @@ int digest_in_turn(int fd, uint64_t length, uint8_t* buffer, md5_context* contex
 } // namespace
 
 int digest_stream(int fd, uint64_t length, bool reader_thread, uint8_t digest[16]) {
+    // A file that fits in one buffer is read in one call: a thread to overlap that read with
+    // nothing, or a read-ahead hint, would only add to its cost.
+    bool several_pieces = length > stream_buffer_size;
+    reader_thread = reader_thread && several_pieces;
     // Tells the kernel to read ahead generously; only a hint, so a failure changes nothing.
-    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    if (several_pieces) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     size_t buffers = reader_thread ? stream_ring_buffers : 1;
     uint8_t* memory =
         static_cast<uint8_t*>(aligned_alloc(buffer_alignment, buffers * stream_buffer_size));
