@@ -18,7 +18,7 @@ namespace {
 // bounds memory whatever the number of files.
 constexpr uint64_t window = 4096;
 // Files one thread takes at a time; their small files are digested side by side in one batch.
-constexpr size_t chunk_files = 16;
+constexpr size_t chunk_files = 32;
 // Files with at most this many bytes to sum are read whole into the batch; larger ones are
 // streamed after the batch, so that a huge file never holds up the small ones beside it.
 constexpr uint64_t small_file_limit = 64 * 1024;
