@@ -38,18 +38,25 @@ bool fail(file_outcome* outcome, int kind, int error) {
 
 } // namespace
 
-bool open_for_summing(const char* path, uint32_t tail, opened_file* file, file_outcome* outcome) {
+bool look_at(const char* path, uint32_t tail, uint64_t* size, file_outcome* outcome) {
     outcome->kind = OUTCOME_DIGEST;
     outcome->error = 0;
     struct stat info;
     if (stat(path, &info) != 0) return fail(outcome, OUTCOME_STAT, errno);
     if (static_cast<uint64_t>(info.st_size) <= tail) return fail(outcome, OUTCOME_TOO_SMALL, 0);
+    *size = static_cast<uint64_t>(info.st_size);
     run_hook(HOOK_AFTER_STAT, path);
+    return true;
+}
 
+bool open_looked_at(const char* path, uint32_t tail, opened_file* file, file_outcome* outcome) {
+    outcome->kind = OUTCOME_DIGEST;
+    outcome->error = 0;
     int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return fail(outcome, OUTCOME_OPEN, errno);
     // The file opened may not be the one looked at (replaced or cut in between): its own size
     // decides what is summed, so no byte past its end is asked for.
+    struct stat info;
     if (fstat(fd, &info) != 0) {
         int error = errno;
         close(fd);
@@ -64,6 +71,11 @@ bool open_for_summing(const char* path, uint32_t tail, opened_file* file, file_o
     file->regular = S_ISREG(info.st_mode);
     run_hook(HOOK_AFTER_FSTAT, path);
     return true;
+}
+
+bool open_for_summing(const char* path, uint32_t tail, opened_file* file, file_outcome* outcome) {
+    uint64_t size;
+    return look_at(path, tail, &size, outcome) && open_looked_at(path, tail, file, outcome);
 }
 
 void sum_mapped(opened_file* file, uint32_t tail, file_outcome* outcome) {

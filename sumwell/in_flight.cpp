@@ -1,5 +1,11 @@
+// The files in flight. Every thread of a run follows one flow: look at files ahead (stat), take
+// one for each free lane of its MD5 lane set (open, read its first piece), let the lanes
+// compress, read the next piece into each lane that ran out, and hand each finished result to
+// the one thread that writes them all in command-line order. A lane owns one reused buffer and
+// at most one descriptor, which it closes as soon as the file's last piece is read.
 #include "sumwell/in_flight.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -9,20 +15,28 @@
 
 #include "md5/md5.h"
 #include "sumwell/file_steps.h"
-#include "sumwell/stream_reader.h"
 #include "sumwell/sync.h"
 
 namespace {
 
-// Results that may wait for the writer: workers never run further ahead of it than this, which
+// Results that may wait for the writer: no thread looks further ahead of it than this, which
 // bounds memory whatever the number of files.
 constexpr uint64_t window = 4096;
-// Files one thread takes at a time; their small files are digested side by side in one batch.
-constexpr size_t chunk_files = 32;
-// Files with at most this many bytes to sum are read whole into the batch; larger ones are
-// streamed after the batch, so that a huge file never holds up the small ones beside it.
-constexpr uint64_t small_file_limit = 64 * 1024;
-constexpr size_t batch_capacity = chunk_files * small_file_limit;
+// Bytes read into a lane at a time: a whole set's buffers (48 lanes: 768 KiB) stay in the
+// second-level cache while the lanes compress them.
+constexpr size_t piece_size = 16 * 1024;
+// Files one thread looks at (stats) in one go, outside the lock.
+constexpr uint64_t look_batch = 16;
+// Waiting files at least this large are also listed by size, so that the largest can be
+// started early; the list keeps the largest ones that fit.
+constexpr uint64_t large_file = 1 << 20;
+constexpr size_t large_list_size = 64;
+// Results one thread hands over in one go.
+constexpr size_t handover_size = md5_lane_limit + look_batch;
+// Buffers start on a page boundary: the kernel copies into them a page at a time.
+constexpr size_t buffer_alignment = 4096;
+// The buffer of the writing thread's one lane when no memory can be had for lanes.
+alignas(buffer_alignment) uint8_t fallback_buffer[piece_size];
 
 // One file's place in the window: its result and whether the result is there.
 struct slot {
@@ -30,24 +44,66 @@ struct slot {
     bool done;
 };
 
-// What every thread of a run shares. The counters and the slots' done flags are guarded by lock.
+// A file looked at and waiting for a lane; taken once a lane has it.
+struct waiting_file {
+    uint64_t index;
+    uint64_t size;
+    bool taken;
+};
+
+// What every thread of a run shares; everything from slots on is guarded by lock, except the
+// two counters of descriptors, which are atomic so that opening and closing take no lock.
 struct run_state {
     const file_list* list;
     uint32_t tail;
     int threads;
-    slot* slots;             // window slots: file i's result in slots[i % window]
-    uint64_t next_claim = 0; // the first file no thread has taken
-    uint64_t next_write = 0; // the first file whose result is not written yet
-    bool stop = false;       // the writer stopped: take no more files
+    size_t lanes_in_all;    // lanes of every thread's set
+    slot* slots;            // file i's result in slots[i % window]
+    waiting_file* waiting;  // files looked at, in order: entry n at waiting[n % window]
+    uint64_t wait_head = 0; // the first entry not known to be taken
+    uint64_t wait_end = 0;  // one past the last entry
+    uint64_t waiting_bytes = 0;
+    uint64_t large[large_list_size]; // entries of waiting files of large_file bytes or more,
+    size_t large_count = 0;          // largest first
+    uint64_t next_look = 0;          // the first file nobody has looked at
+    uint64_t next_write = 0;         // the first file whose result is not written yet
+    uint64_t finished = 0;           // results handed over
+    bool stop = false;               // the writer stopped: take no more files
+    int descriptor_waiters = 0;      // threads asleep until a descriptor closes
+    std::atomic<int> descriptors{0}; // files open in lanes, all threads together
+    std::atomic<uint64_t> closes{0}; // files closed so far
     sync_mutex lock;
-    sync_condition result_ready; // the writer waits here
-    sync_condition room;         // workers wait here for the window to move
+    sync_condition changed; // a result, a moved window, a waiting file or a closed descriptor
 };
 
-// One thread's memory for its chunk: the batch of small files' bytes.
+// A file in a lane: its place in the list, its descriptor (-1 once its last piece is read) and
+// the bytes still to read.
+struct lane_file {
+    uint64_t index;
+    int fd;
+    uint64_t unread;
+};
+
+// A finished result not yet handed to the writer.
+struct handover {
+    uint64_t index;
+    file_outcome outcome;
+};
+
+// One thread's lanes, their buffers and files, and its results on their way to the writer.
 struct worker {
     run_state* run;
-    uint8_t* batch;
+    bool writer;
+    md5_lanes* set;
+    uint8_t* buffers; // piece_size bytes per lane
+    lane_file files[md5_lane_limit];
+    size_t busy;                    // lanes that are not free
+    uint64_t held[md5_lane_limit];  // files taken for lanes and not yet started, in order
+    size_t held_first, held_count;
+    bool held_wait;         // the first held file waits for a descriptor to close,
+    uint64_t held_closes;   // and the run's count of closes was this when its open failed
+    handover done[handover_size];
+    size_t done_count;
 };
 
 const char* path_of(const file_list& list, uint64_t i) {
@@ -58,153 +114,375 @@ const char* name_of(const file_list& list, uint64_t i) {
     return list.repeated_path != nullptr ? list.repeated_name : list.paths[i];
 }
 
-// Takes the next chunk of files for the caller, with run->lock held. Waits for the window to
-// move when wait is set, else gives up at once. Returns false when nothing is left to take.
-bool claim(run_state* run, sync_hold& held, bool wait, uint64_t* first, uint64_t* end) {
-    for (;;) {
-        if (run->stop || run->next_claim >= run->list->count) return false;
-        uint64_t limit = run->next_write + window;
-        if (run->next_claim < limit) break;
-        if (!wait) return false;
-        sync_wait(run->room, held);
+// Stores the results in their slots and wakes whoever waits, with run->lock held.
+void hand_over_locked(run_state* run, const handover* done, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        slot& s = run->slots[done[i].index % window];
+        s.outcome = done[i].outcome;
+        s.done = true;
     }
-    // Chunks shrink near the end so that the last files still spread over every thread.
-    uint64_t left = run->list->count - run->next_claim;
-    uint64_t size = left / (2 * static_cast<uint64_t>(run->threads));
-    if (size < 1) size = 1;
-    if (size > chunk_files) size = chunk_files;
-    *first = run->next_claim;
-    *end = *first + size;
-    if (*end > run->next_write + window) *end = run->next_write + window;
-    run->next_claim = *end;
+    run->finished += count;
+    if (count > 0) sync_notify_all(run->changed);
+}
+
+// Hands the thread's finished results to the writer.
+void hand_over(worker* w) {
+    if (w->done_count == 0) return;
+    sync_hold held(w->run->lock);
+    hand_over_locked(w->run, w->done, w->done_count);
+    w->done_count = 0;
+}
+
+// Notes file index's result for the writer; hands the results over when the list is full.
+void finish_file(worker* w, uint64_t index, const file_outcome& outcome) {
+    if (w->done_count == handover_size) hand_over(w);
+    w->done[w->done_count++] = {index, outcome};
+}
+
+// Adds the waiting file at entry n to the list of large ones, largest first (among equals, the
+// first on the command line first), with the lock held.
+void list_large(run_state* run, uint64_t n) {
+    uint64_t size = run->waiting[n % window].size;
+    size_t at = run->large_count;
+    if (at == large_list_size) {
+        if (run->waiting[run->large[at - 1] % window].size >= size) return;
+        --at;
+    } else {
+        ++run->large_count;
+    }
+    while (at > 0 && run->waiting[run->large[at - 1] % window].size < size) {
+        run->large[at] = run->large[at - 1];
+        --at;
+    }
+    run->large[at] = n;
+}
+
+// Looks at the next files nobody has looked at, with the lock held on entry and exit but not
+// meanwhile: those that fail are finished, the others wait for a lane.
+void look_ahead(run_state* run, sync_hold& held) {
+    uint64_t first = run->next_look;
+    uint64_t end = first + look_batch;
+    if (end > run->list->count) end = run->list->count;
+    if (end > run->next_write + window) end = run->next_write + window;
+    run->next_look = end;
+    handover failed[look_batch];
+    waiting_file looked[look_batch];
+    size_t failures = 0, count = 0;
+    pthread_mutex_unlock(held.locked);
+    for (uint64_t i = first; i < end; ++i) {
+        file_outcome outcome;
+        uint64_t size;
+        if (look_at(path_of(*run->list, i), run->tail, &size, &outcome)) {
+            looked[count++] = {i, size, false};
+        } else {
+            failed[failures++] = {i, outcome};
+        }
+    }
+    pthread_mutex_lock(held.locked);
+    hand_over_locked(run, failed, failures);
+    for (size_t k = 0; k < count; ++k) {
+        uint64_t n = run->wait_end++;
+        run->waiting[n % window] = looked[k];
+        run->waiting_bytes += looked[k].size;
+        if (looked[k].size >= large_file) list_large(run, n);
+    }
+    if (count > 0) sync_notify_all(run->changed);
+}
+
+// Takes waiting entry n for the caller, with the lock held; returns its file.
+uint64_t take_entry(run_state* run, uint64_t n) {
+    waiting_file& f = run->waiting[n % window];
+    f.taken = true;
+    run->waiting_bytes -= f.size;
+    while (run->wait_head < run->wait_end && run->waiting[run->wait_head % window].taken) {
+        ++run->wait_head;
+    }
+    return f.index;
+}
+
+// The waiting entry to start next, with the lock held: the first one, unless the largest is so
+// large that it would be left to finish last in a lane of its own. Every lane advances at the
+// same pace, so a file larger than a lane's share of the waiting bytes must start now.
+uint64_t next_entry(run_state* run) {
+    while (run->large_count > 0 && run->waiting[run->large[0] % window].taken) {
+        --run->large_count;
+        std::memmove(run->large, run->large + 1, run->large_count * sizeof run->large[0]);
+    }
+    if (run->large_count > 0) {
+        uint64_t n = run->large[0];
+        if (run->waiting[n % window].size > run->waiting_bytes / run->lanes_in_all) return n;
+    }
+    return run->wait_head;
+}
+
+// What take_files found.
+enum take_result {
+    TAKE_FILES,   // some files are the caller's
+    TAKE_WRITE,   // the writer has a result to write first
+    TAKE_LATER,   // nothing more for this thread now; there may be later
+    TAKE_NOTHING, // nothing is left to take, or the run stops
+};
+
+// Takes up to wanted files for w's free lanes into w->held, with the lock held.
+take_result take_files(worker* w, sync_hold& held, size_t wanted) {
+    run_state* run = w->run;
+    if (run->stop) return TAKE_NOTHING;
+    if (w->writer && run->next_write < run->list->count &&
+        run->slots[run->next_write % window].done) {
+        return TAKE_WRITE;
+    }
+    // Threads share the files left: none takes more than its part while others could.
+    uint64_t left = run->list->count - run->finished;
+    uint64_t share = (left + uint64_t(run->threads) - 1) / uint64_t(run->threads);
+    w->held_first = 0;
+    w->held_count = 0;
+    while (w->held_count < wanted && w->busy + w->held_count < share) {
+        // Look further ahead while the window has room, so that large files are seen early.
+        if (run->next_look < run->list->count && run->next_look < run->next_write + window &&
+            run->wait_end - run->wait_head <= window - look_batch) {
+            look_ahead(run, held);
+            if (run->stop) return TAKE_NOTHING;
+            continue;
+        }
+        if (run->wait_head == run->wait_end) break;
+        w->held[w->held_count++] = take_entry(run, next_entry(run));
+    }
+    if (w->held_count > 0) return TAKE_FILES;
+    if (run->next_look >= run->list->count && run->wait_head == run->wait_end) {
+        return TAKE_NOTHING;
+    }
+    return TAKE_LATER;
+}
+
+// True when the held files wait for a descriptor: none of the run's files has closed since the
+// first one's open failed, and some are open.
+bool held_waits(const worker* w) {
+    return w->held_wait && w->run->closes.load() == w->held_closes &&
+           w->run->descriptors.load() > 0;
+}
+
+// Closes lane l's file, whose last piece is read or whose read failed.
+void close_lane_file(worker* w, size_t l) {
+    close(w->files[l].fd);
+    w->files[l].fd = -1;
+    run_state* run = w->run;
+    run->descriptors.fetch_sub(1);
+    run->closes.fetch_add(1);
+    sync_hold held(run->lock);
+    if (run->descriptor_waiters > 0) sync_notify_all(run->changed);
+}
+
+// Reads lane l's file's next piece into its buffer and gives it to the lane (first: starts
+// the lane); closes the file after its last piece, and finishes it at a failed read.
+void read_piece(worker* w, size_t l, bool first) {
+    lane_file& f = w->files[l];
+    uint8_t* buffer = w->buffers + l * piece_size;
+    size_t n = f.unread < piece_size ? size_t(f.unread) : piece_size;
+    int status = read_exactly(f.fd, buffer, n);
+    f.unread -= n;
+    if (status != 0 || f.unread == 0) close_lane_file(w, l);
+    if (status != 0) {
+        file_outcome outcome = {OUTCOME_DIGEST, 0, {}};
+        set_read_outcome(status, &outcome);
+        finish_file(w, f.index, outcome);
+        if (!first) md5_lanes_free(w->set, l);
+        --w->busy;
+    } else if (first) {
+        md5_lanes_start(w->set, l, buffer, n, f.unread == 0);
+    } else {
+        md5_lanes_feed(w->set, l, buffer, n, f.unread == 0);
+    }
+}
+
+// Opens file index and starts it in the free lane l; a file that fails, or that is not regular
+// (summed through a mapping), is finished at once. Returns false when the file must wait for
+// a descriptor to close: the process has none left, but other files of the run hold some.
+bool start_file(worker* w, size_t l, uint64_t index) {
+    run_state* run = w->run;
+    const char* path = path_of(*run->list, index);
+    opened_file file;
+    file_outcome outcome;
+    uint64_t closes = run->closes.load();
+    if (!open_looked_at(path, run->tail, &file, &outcome)) {
+        bool no_descriptor = outcome.error == EMFILE || outcome.error == ENFILE;
+        if (outcome.kind == OUTCOME_OPEN && no_descriptor && run->descriptors.load() > 0) {
+            w->held_wait = true;
+            w->held_closes = closes;
+            return false;
+        }
+        finish_file(w, index, outcome);
+        return true;
+    }
+    if (!file.regular) {
+        sum_mapped(&file, run->tail, &outcome);
+        finish_file(w, index, outcome);
+        return true;
+    }
+    run->descriptors.fetch_add(1);
+    ++w->busy;
+    w->files[l] = {index, file.fd, file.size - run->tail};
+    read_piece(w, l, true);
     return true;
 }
 
-// Hands the results of files first + i (for each i with ready[i]) to the writer.
-void publish(run_state* run, uint64_t first, const file_outcome* outcomes, const bool* ready,
-             size_t count) {
+// Hands a done lane's digest to the writer and reads the next piece of each hungry lane.
+void tend_lanes(worker* w) {
+    for (size_t l = 0; l < w->set->count; ++l) {
+        uint8_t status = w->set->status[l];
+        if (status == MD5_LANE_DONE) {
+            file_outcome outcome = {OUTCOME_DIGEST, 0, {}};
+            std::memcpy(outcome.digest, w->set->digest[l], 16);
+            md5_lanes_free(w->set, l);
+            finish_file(w, w->files[l].index, outcome);
+            --w->busy;
+        } else if (status == MD5_LANE_HUNGRY) {
+            read_piece(w, l, false);
+        }
+    }
+}
+
+// Frees every lane of w and closes the files still open in them (the run stopped).
+void abandon_lanes(worker* w) {
+    for (size_t l = 0; l < w->set->count; ++l) {
+        if (w->set->status[l] == MD5_LANE_FREE) continue;
+        md5_lanes_free(w->set, l);
+        if (w->files[l].fd >= 0) close_lane_file(w, l);
+    }
+    w->busy = 0;
+}
+
+// Gives a file to each free lane of w while there is one for it. Returns what stopped it.
+take_result fill_lanes(worker* w) {
+    for (;;) {
+        size_t free_lanes[md5_lane_limit];
+        size_t wanted = 0;
+        for (size_t l = 0; l < w->set->count; ++l) {
+            if (w->set->status[l] == MD5_LANE_FREE) free_lanes[wanted++] = l;
+        }
+        if (wanted == 0) return TAKE_LATER;
+        if (w->held_count == 0) {
+            sync_hold held(w->run->lock);
+            take_result got = take_files(w, held, wanted);
+            if (got != TAKE_FILES) return got;
+        }
+        if (held_waits(w)) return TAKE_LATER;
+        w->held_wait = false;
+        for (size_t k = 0; k < wanted && w->held_count > 0; ++k) {
+            if (!start_file(w, free_lanes[k], w->held[w->held_first])) return TAKE_LATER;
+            ++w->held_first;
+            --w->held_count;
+        }
+    }
+}
+
+// Writes the results that are ready, in order. Returns 0, or the errno value of a failed write
+// to out (the run then stops).
+int write_ready(run_state* run, FILE* out, FILE* err) {
+    const file_list& list = *run->list;
+    constexpr size_t batch = 64;
+    file_outcome ready[batch];
+    size_t taken = 0;
+    uint64_t at;
     {
         sync_hold held(run->lock);
-        for (size_t i = 0; i < count; ++i) {
-            if (!ready[i]) continue;
-            slot& s = run->slots[(first + i) % window];
-            s.outcome = outcomes[i];
-            s.done = true;
+        at = run->next_write;
+        while (taken < batch && at + taken < list.count) {
+            slot& s = run->slots[(at + taken) % window];
+            if (!s.done) break;
+            ready[taken++] = s.outcome;
+            s.done = false;
         }
     }
-    sync_notify_one(run->result_ready);
+    if (taken == 0) return 0;
+    int error = 0;
+    for (size_t i = 0; i < taken && error == 0; ++i) {
+        error = write_outcome(ready[i], name_of(list, at + i), out, err);
+    }
+    sync_hold held(run->lock);
+    run->next_write = at + taken;
+    if (error != 0) run->stop = true;
+    sync_notify_all(run->changed);
+    return error;
 }
 
-// Sums files first to end: looks at and opens each, reads the small regular ones whole and
-// digests them side by side in one batch, maps the ones that are not regular, then streams the
-// large ones one by one. Each result is handed to the writer as soon as it is known.
-void sum_chunk(worker* w, uint64_t first, uint64_t end) {
+// Sleeps until there may be something for w, which has no lane busy: a result for the writer,
+// a moved window, a waiting file, a closed descriptor. Returns false when nothing is left.
+bool wait_for_work(worker* w) {
     run_state* run = w->run;
-    size_t count = static_cast<size_t>(end - first);
-    file_outcome outcomes[chunk_files];
-    bool ready[chunk_files];
-    opened_file large[chunk_files];
-    bool is_large[chunk_files];
-    md5_message messages[chunk_files];
-    size_t message_file[chunk_files];
-    size_t message_count = 0;
-    size_t used = 0;
-    for (size_t i = 0; i < count; ++i) {
-        ready[i] = true;
-        is_large[i] = false;
-        opened_file file;
-        if (!open_for_summing(path_of(*run->list, first + i), run->tail, &file, &outcomes[i])) {
-            continue;
+    sync_hold held(run->lock);
+    for (;;) {
+        if (run->stop) return false;
+        if (w->writer) {
+            if (run->next_write >= run->list->count) return false;
+            if (run->slots[run->next_write % window].done) return true;
         }
-        if (!file.regular) {
-            sum_mapped(&file, run->tail, &outcomes[i]);
-            continue;
+        if (w->held_count > 0) {
+            if (!held_waits(w)) return true;
+        } else {
+            if (run->wait_head < run->wait_end) return true;
+            bool unlooked = run->next_look < run->list->count;
+            if (unlooked && run->next_look < run->next_write + window) return true;
+            if (!unlooked && !w->writer) return false;
         }
-        uint64_t length = file.size - run->tail;
-        if (length > small_file_limit) {
-            large[i] = file;
-            is_large[i] = true;
-            ready[i] = false;
-            continue;
-        }
-        int status = read_exactly(file.fd, w->batch + used, static_cast<size_t>(length));
-        close(file.fd);
-        set_read_outcome(status, &outcomes[i]);
-        if (status != 0) continue;
-        messages[message_count] = md5_message{w->batch + used, length, {}};
-        message_file[message_count++] = i;
-        used += static_cast<size_t>(length);
-    }
-    md5_digest_batch(messages, message_count);
-    for (size_t m = 0; m < message_count; ++m) {
-        memcpy(outcomes[message_file[m]].digest, messages[m].digest, 16);
-    }
-    publish(run, first, outcomes, ready, count);
-
-    for (size_t i = 0; i < count; ++i) {
-        if (!is_large[i]) continue;
-        int status =
-            digest_stream(large[i].fd, large[i].size - run->tail, false, outcomes[i].digest);
-        close(large[i].fd);
-        set_read_outcome(status, &outcomes[i]);
-        bool only[1] = {true};
-        publish(run, first + i, &outcomes[i], only, 1);
+        bool for_descriptor = w->held_count > 0;
+        run->descriptor_waiters += for_descriptor;
+        sync_wait(run->changed, held);
+        run->descriptor_waiters -= for_descriptor;
     }
 }
 
-// A worker thread: sums chunk after chunk until none is left or the writer stops.
+// One thread's flow, the writer's included: write what is ready (the writer), fill the free
+// lanes, compress, tend the lanes that ran out; until nothing is left or the writer stopped.
+// Returns 0, or the errno value of the writer's first failed write to out.
+int run_lanes(worker* w, FILE* out, FILE* err) {
+    int error = 0;
+    for (;;) {
+        hand_over(w);
+        if (w->writer && (error = write_ready(w->run, out, err)) != 0) break;
+        take_result got = fill_lanes(w);
+        if (got == TAKE_WRITE) continue;
+        {
+            sync_hold held(w->run->lock);
+            if (w->run->stop) break;
+        }
+        bool ran = md5_lanes_run(w->set);
+        tend_lanes(w);
+        if (ran || w->busy > 0) continue;
+        hand_over(w);
+        if (got == TAKE_NOTHING && !w->writer) break;
+        if (!wait_for_work(w)) break;
+    }
+    abandon_lanes(w);
+    hand_over(w);
+    return error;
+}
+
 void* work(void* argument) {
-    worker* w = static_cast<worker*>(argument);
-    run_state* run = w->run;
-    uint64_t first, end;
-    for (;;) {
-        {
-            sync_hold held(run->lock);
-            if (!claim(run, held, true, &first, &end)) return nullptr;
-        }
-        sum_chunk(w, first, end);
-    }
+    run_lanes(static_cast<worker*>(argument), nullptr, nullptr);
+    return nullptr;
 }
 
-// The writing thread: writes results in order as they come, and sums a chunk itself whenever
-// nothing is ready to write. Returns 0, or the errno value of the first failed write to out.
-int write_in_order(run_state* run, worker* self, FILE* out, FILE* err) {
-    const file_list& list = *run->list;
-    file_outcome ready[chunk_files];
-    for (;;) {
-        size_t taken = 0;
-        uint64_t first = 0, end = 0;
-        {
-            sync_hold held(run->lock);
-            while (taken < chunk_files && run->next_write + taken < list.count) {
-                slot& s = run->slots[(run->next_write + taken) % window];
-                if (!s.done) break;
-                ready[taken++] = s.outcome;
-                s.done = false;
-            }
-            if (taken == 0) {
-                if (run->next_write >= list.count) return 0;
-                if (!claim(run, held, false, &first, &end)) {
-                    sync_wait(run->result_ready, held);
-                    continue;
-                }
-            }
-        }
-        if (taken == 0) {
-            sum_chunk(self, first, end);
-            continue;
-        }
-        uint64_t at = run->next_write; // only this thread moves next_write
-        for (size_t i = 0; i < taken; ++i) {
-            int error = write_outcome(ready[i], name_of(list, at + i), out, err);
-            if (error != 0) return error;
-        }
-        {
-            sync_hold held(run->lock);
-            run->next_write = at + taken;
-        }
-        sync_notify_all(run->room);
+// Gives w a lane set and its buffers: as many lanes as memory allows, at most lanes. Returns
+// false when not even one lane's memory can be had.
+bool equip(worker* w, size_t lanes) {
+    w->set = static_cast<md5_lanes*>(malloc(sizeof(md5_lanes)));
+    if (w->set == nullptr) return false;
+    for (; lanes > 0; lanes /= 2) {
+        w->buffers = static_cast<uint8_t*>(aligned_alloc(buffer_alignment, lanes * piece_size));
+        if (w->buffers != nullptr) break;
     }
+    if (lanes == 0) {
+        free(w->set);
+        w->set = nullptr;
+        return false;
+    }
+    md5_lanes_init(w->set, lanes);
+    return true;
+}
+
+void unequip(worker* w) {
+    if (w->buffers != fallback_buffer) free(w->buffers);
+    free(w->set);
 }
 
 // Sums the files one after another on this thread alone.
@@ -216,44 +494,56 @@ int sum_in_turn(const file_list& list, uint32_t tail, bool reader_thread, FILE* 
     return 0;
 }
 
-// Sums the list with a pool of threads - 1 worker threads and this one as the writer.
-int sum_with_pool(const file_list& list, uint32_t tail, int threads, FILE* out, FILE* err) {
+// Sums the list on up to threads threads: this one writes, every one runs lanes.
+int sum_with_lanes(const file_list& list, uint32_t tail, int threads, FILE* out, FILE* err) {
     run_state run;
     run.list = &list;
     run.tail = tail;
-    run.threads = threads;
     run.slots = static_cast<slot*>(calloc(window, sizeof(slot)));
-    worker* workers = static_cast<worker*>(calloc(static_cast<size_t>(threads), sizeof(worker)));
-    pthread_t* ids =
-        static_cast<pthread_t*>(calloc(static_cast<size_t>(threads), sizeof(pthread_t)));
-    if (run.slots == nullptr || workers == nullptr || ids == nullptr) {
+    run.waiting = static_cast<waiting_file*>(calloc(window, sizeof(waiting_file)));
+    worker* workers = static_cast<worker*>(calloc(size_t(threads), sizeof(worker)));
+    pthread_t* ids = static_cast<pthread_t*>(calloc(size_t(threads), sizeof(pthread_t)));
+    if (run.slots == nullptr || run.waiting == nullptr || workers == nullptr || ids == nullptr) {
         free(run.slots);
+        free(run.waiting);
         free(workers);
         free(ids);
         return sum_in_turn(list, tail, false, out, err);
     }
-    int started = 0;
-    for (int t = 0; t < threads; ++t) {
-        workers[t].run = &run;
-        workers[t].batch = static_cast<uint8_t*>(malloc(batch_capacity));
-        if (workers[t].batch == nullptr) break;
-        // Thread 0 is this one; a thread that cannot be started leaves fewer, not a failure.
-        if (t > 0 && pthread_create(&ids[t], nullptr, work, &workers[t]) != 0) {
-            free(workers[t].batch);
-            break;
-        }
-        started = t + 1;
+    size_t lanes = md5_lanes_capacity();
+    int equipped = 0;
+    for (int t = 0; t < threads && equip(&workers[t], lanes); ++t) equipped = t + 1;
+    if (equipped == 0) {
+        // Not even one lane's memory: the writer digests with one lane in a static buffer.
+        static md5_lanes fallback_set;
+        workers[0].set = &fallback_set;
+        workers[0].buffers = fallback_buffer;
+        md5_lanes_init(&fallback_set, 1);
     }
-    int error = started > 0 ? write_in_order(&run, &workers[0], out, err)
-                            : sum_in_turn(list, tail, false, out, err);
+    run.threads = equipped > 0 ? equipped : 1;
+    run.lanes_in_all = 0;
+    for (int t = 0; t < run.threads; ++t) {
+        workers[t].run = &run;
+        workers[t].writer = t == 0;
+        run.lanes_in_all += workers[t].set->count;
+    }
+    // A thread that cannot be started leaves fewer, not a failure.
+    int started = 1;
+    while (started < run.threads &&
+           pthread_create(&ids[started], nullptr, work, &workers[started]) == 0) {
+        ++started;
+    }
     {
         sync_hold held(run.lock);
-        run.stop = true;
+        run.threads = started;
     }
-    sync_notify_all(run.room);
+    int error = run_lanes(&workers[0], out, err);
     for (int t = 1; t < started; ++t) pthread_join(ids[t], nullptr);
-    for (int t = 0; t < started; ++t) free(workers[t].batch);
+    if (equipped > 0) {
+        for (int t = 0; t < equipped; ++t) unequip(&workers[t]);
+    }
     free(run.slots);
+    free(run.waiting);
     free(workers);
     free(ids);
     return error;
@@ -274,5 +564,5 @@ int sum_in_flight(const file_list& list, uint32_t tail, int threads, FILE* out, 
     // One file has nothing to share the processors with but its own reads.
     if (list.count == 1) return sum_in_turn(list, tail, threads > 1, out, err);
     if (static_cast<uint64_t>(threads) > list.count) threads = static_cast<int>(list.count);
-    return sum_with_pool(list, tail, threads, out, err);
+    return sum_with_lanes(list, tail, threads, out, err);
 }

@@ -13,6 +13,10 @@ namespace {
 
 // Buffers start on a page boundary: the kernel copies into them a page at a time.
 constexpr size_t buffer_alignment = 4096;
+// The one buffer of a file read when no memory can be had for buffers: a file that one call
+// can sum is summed whatever the memory left. Only the one thread that sums files in turn
+// reads through here.
+alignas(buffer_alignment) uint8_t fallback_buffer[stream_buffer_size];
 
 // The ring shared by the reader thread (which fills buffers) and the digesting thread (which
 // empties them in the same order). Counters only grow; buffer i % stream_ring_buffers holds
@@ -126,7 +130,10 @@ int digest_stream(int fd, uint64_t length, bool reader_thread, uint8_t digest[16
     size_t buffers = reader_thread ? stream_ring_buffers : 1;
     uint8_t* memory =
         static_cast<uint8_t*>(aligned_alloc(buffer_alignment, buffers * stream_buffer_size));
-    if (memory == nullptr) return ENOMEM;
+    if (memory == nullptr) {
+        memory = fallback_buffer;
+        reader_thread = false;
+    }
     md5_context context;
     md5_init(&context);
     int status;
@@ -142,7 +149,7 @@ int digest_stream(int fd, uint64_t length, bool reader_thread, uint8_t digest[16
     } else {
         status = digest_in_turn(fd, length, memory, &context);
     }
-    free(memory);
+    if (memory != fallback_buffer) free(memory);
     md5_final(digest, &context);
     return status;
 }
