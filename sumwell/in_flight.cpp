@@ -69,7 +69,7 @@ struct run_state {
     uint64_t next_write = 0;         // the first file whose result is not written yet
     uint64_t finished = 0;           // results handed over
     bool stop = false;               // the writer stopped: take no more files
-    int descriptor_waiters = 0;      // threads asleep until a descriptor closes
+    std::atomic<int> descriptor_waiters{0}; // threads asleep until a descriptor closes
     std::atomic<int> descriptors{0}; // files open in lanes, all threads together
     std::atomic<uint64_t> closes{0}; // files closed so far
     sync_mutex lock;
@@ -139,9 +139,20 @@ void finish_file(worker* w, uint64_t index, const file_outcome& outcome) {
     w->done[w->done_count++] = {index, outcome};
 }
 
+// True when waiting entry n has been taken (the entries before wait_head all have: their
+// places may hold newer entries by now).
+bool entry_taken(const run_state* run, uint64_t n) {
+    return n < run->wait_head || run->waiting[n % window].taken;
+}
+
 // Adds the waiting file at entry n to the list of large ones, largest first (among equals, the
-// first on the command line first), with the lock held.
+// first on the command line first), dropping the entries taken meanwhile; with the lock held.
 void list_large(run_state* run, uint64_t n) {
+    size_t kept = 0;
+    for (size_t i = 0; i < run->large_count; ++i) {
+        if (!entry_taken(run, run->large[i])) run->large[kept++] = run->large[i];
+    }
+    run->large_count = kept;
     uint64_t size = run->waiting[n % window].size;
     size_t at = run->large_count;
     if (at == large_list_size) {
@@ -204,7 +215,7 @@ uint64_t take_entry(run_state* run, uint64_t n) {
 // large that it would be left to finish last in a lane of its own. Every lane advances at the
 // same pace, so a file larger than a lane's share of the waiting bytes must start now.
 uint64_t next_entry(run_state* run) {
-    while (run->large_count > 0 && run->waiting[run->large[0] % window].taken) {
+    while (run->large_count > 0 && entry_taken(run, run->large[0])) {
         --run->large_count;
         std::memmove(run->large, run->large + 1, run->large_count * sizeof run->large[0]);
     }
@@ -268,8 +279,12 @@ void close_lane_file(worker* w, size_t l) {
     run_state* run = w->run;
     run->descriptors.fetch_sub(1);
     run->closes.fetch_add(1);
-    sync_hold held(run->lock);
-    if (run->descriptor_waiters > 0) sync_notify_all(run->changed);
+    // A waiter counts itself before it looks at closes: either it sees this close, or this
+    // sees it and wakes it (under the lock, so not before it sleeps).
+    if (run->descriptor_waiters.load() > 0) {
+        sync_hold held(run->lock);
+        sync_notify_all(run->changed);
+    }
 }
 
 // Reads lane l's file's next piece into its buffer and gives it to the lane (first: starts
@@ -416,18 +431,21 @@ bool wait_for_work(worker* w) {
             if (run->next_write >= run->list->count) return false;
             if (run->slots[run->next_write % window].done) return true;
         }
-        if (w->held_count > 0) {
-            if (!held_waits(w)) return true;
+        bool for_descriptor = w->held_count > 0;
+        if (for_descriptor) {
+            run->descriptor_waiters.fetch_add(1);
+            if (!held_waits(w)) {
+                run->descriptor_waiters.fetch_sub(1);
+                return true;
+            }
         } else {
             if (run->wait_head < run->wait_end) return true;
             bool unlooked = run->next_look < run->list->count;
             if (unlooked && run->next_look < run->next_write + window) return true;
             if (!unlooked && !w->writer) return false;
         }
-        bool for_descriptor = w->held_count > 0;
-        run->descriptor_waiters += for_descriptor;
         sync_wait(run->changed, held);
-        run->descriptor_waiters -= for_descriptor;
+        if (for_descriptor) run->descriptor_waiters.fetch_sub(1);
     }
 }
 
