@@ -22,9 +22,12 @@ namespace {
 // Results that may wait for the writer: no thread looks further ahead of it than this, which
 // bounds memory whatever the number of files.
 constexpr uint64_t window = 4096;
-// Bytes read into a lane at a time: a whole set's buffers (48 lanes: 768 KiB) stay in the
-// second-level cache while the lanes compress them.
-constexpr size_t piece_size = 16 * 1024;
+// Bytes read into a lane at a time: as many as lets a whole set's buffers stay in the
+// second-level cache (1 MiB or more on the processors of today) while the lanes compress them,
+// within bounds that keep system calls few and a piece's digest short.
+constexpr size_t set_buffer_bytes = 768 * 1024;
+constexpr size_t smallest_piece = 16 * 1024;
+constexpr size_t largest_piece = 64 * 1024;
 // Files one thread looks at (stats) in one go, outside the lock.
 constexpr uint64_t look_batch = 16;
 // Waiting files at least this large are also listed by size, so that the largest can be
@@ -36,7 +39,7 @@ constexpr size_t handover_size = md5_lane_limit + look_batch;
 // Buffers start on a page boundary: the kernel copies into them a page at a time.
 constexpr size_t buffer_alignment = 4096;
 // The buffer of the writing thread's one lane when no memory can be had for lanes.
-alignas(buffer_alignment) uint8_t fallback_buffer[piece_size];
+alignas(buffer_alignment) uint8_t fallback_buffer[largest_piece];
 
 // One file's place in the window: its result and whether the result is there.
 struct slot {
@@ -95,7 +98,8 @@ struct worker {
     run_state* run;
     bool writer;
     md5_lanes* set;
-    uint8_t* buffers; // piece_size bytes per lane
+    uint8_t* buffers; // piece bytes per lane
+    size_t piece;
     lane_file files[md5_lane_limit];
     size_t busy;                    // lanes that are not free
     uint64_t held[md5_lane_limit];  // files taken for lanes and not yet started, in order
@@ -291,8 +295,8 @@ void close_lane_file(worker* w, size_t l) {
 // the lane); closes the file after its last piece, and finishes it at a failed read.
 void read_piece(worker* w, size_t l, bool first) {
     lane_file& f = w->files[l];
-    uint8_t* buffer = w->buffers + l * piece_size;
-    size_t n = f.unread < piece_size ? size_t(f.unread) : piece_size;
+    uint8_t* buffer = w->buffers + l * w->piece;
+    size_t n = f.unread < w->piece ? size_t(f.unread) : w->piece;
     int status = read_exactly(f.fd, buffer, n);
     f.unread -= n;
     if (status != 0 || f.unread == 0) close_lane_file(w, l);
@@ -485,8 +489,11 @@ void* work(void* argument) {
 bool equip(worker* w, size_t lanes) {
     w->set = static_cast<md5_lanes*>(malloc(sizeof(md5_lanes)));
     if (w->set == nullptr) return false;
+    size_t piece = set_buffer_bytes / lanes;
+    piece = piece < smallest_piece ? smallest_piece : piece > largest_piece ? largest_piece : piece;
+    w->piece = piece;
     for (; lanes > 0; lanes /= 2) {
-        w->buffers = static_cast<uint8_t*>(aligned_alloc(buffer_alignment, lanes * piece_size));
+        w->buffers = static_cast<uint8_t*>(aligned_alloc(buffer_alignment, lanes * piece));
         if (w->buffers != nullptr) break;
     }
     if (lanes == 0) {
@@ -536,6 +543,7 @@ int sum_with_lanes(const file_list& list, uint32_t tail, int threads, FILE* out,
         static md5_lanes fallback_set;
         workers[0].set = &fallback_set;
         workers[0].buffers = fallback_buffer;
+        workers[0].piece = sizeof fallback_buffer;
         md5_lanes_init(&fallback_set, 1);
     }
     run.threads = equipped > 0 ? equipped : 1;
