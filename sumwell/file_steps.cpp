@@ -36,6 +36,13 @@ bool fail(file_outcome* outcome, int kind, int error) {
     return false;
 }
 
+// True when a file of size bytes has nothing left to sum once the tail is left out. The tail is
+// the option's 32-bit number: one that is negative read as signed exceeds every size, so that a
+// file of 4 GiB or more is not summed short by the tail's unsigned reading.
+bool too_small(uint64_t size, uint32_t tail) {
+    return static_cast<int32_t>(tail) < 0 || size <= tail;
+}
+
 } // namespace
 
 bool open_for_summing(const char* path, uint32_t tail, opened_file* file, file_outcome* outcome) {
@@ -43,7 +50,9 @@ bool open_for_summing(const char* path, uint32_t tail, opened_file* file, file_o
     outcome->error = 0;
     struct stat info;
     if (stat(path, &info) != 0) return fail(outcome, OUTCOME_STAT, errno);
-    if (static_cast<uint64_t>(info.st_size) <= tail) return fail(outcome, OUTCOME_TOO_SMALL, 0);
+    if (too_small(static_cast<uint64_t>(info.st_size), tail)) {
+        return fail(outcome, OUTCOME_TOO_SMALL, 0);
+    }
     run_hook(HOOK_AFTER_STAT, path);
 
     int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -55,7 +64,7 @@ bool open_for_summing(const char* path, uint32_t tail, opened_file* file, file_o
         close(fd);
         return fail(outcome, OUTCOME_STAT, error);
     }
-    if (static_cast<uint64_t>(info.st_size) <= tail) {
+    if (too_small(static_cast<uint64_t>(info.st_size), tail)) {
         close(fd);
         return fail(outcome, OUTCOME_TOO_SMALL, 0);
     }

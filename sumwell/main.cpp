@@ -33,7 +33,7 @@ constexpr int output_failed_status = 2;
 struct settings {
     int32_t repeats = 1;
     int benchmark = 0; // how many "-b" options were given
-    int32_t tail = 0;  // compared as unsigned: a negative tail exceeds every file size
+    int32_t tail = 0;  // negative: every file is too small (see open_for_summing)
 };
 
 // The errno of the first failed write to standard output, or 0 while none failed.
