@@ -326,6 +326,13 @@ TEST_F(FileReader, LongestTokensThatFit) {
     EXPECT_EQ(parse("Text " + digits + "\n"), LCF_OK);
     EXPECT_EQ(lcf_get_type(handle, 2), LCF_TYPE_INT);
     EXPECT_EQ(text(2), digits);
+    // Blanks that begin a line are one token; those between a name and its value are taken one
+    // at a time, however many there are.
+    EXPECT_EQ(parse(std::string(16382, ' ') + "Word aa\n" + std::string(16382, '\t') + "\n"),
+              LCF_OK);
+    EXPECT_EQ(text(3), "aa");
+    EXPECT_EQ(parse("Word" + std::string(40000, ' ') + "\t bb\n"), LCF_OK);
+    EXPECT_EQ(text(3), "bb");
 }
 
 const char* const OVERFLOW_MESSAGE =
@@ -339,6 +346,8 @@ TEST_F(FileReader, OverlongTokenEndsTheProcess) {
         "#" + std::string(16381, 'c') + "\n",        // a comment line, its line end included
         "Text " + std::string(16382, '7') + "\n",    // digits with their line end
         std::string(16383, 'n') + " value\n",        // a name
+        std::string(16383, ' ') + "Word aa\n",       // blanks that begin a line
+        std::string(16383, '\t') + "\n",             // a line of nothing but blanks
     };
     for (const std::string& file : too_long) {
         EXPECT_EXIT(parse(file), testing::ExitedWithCode(2), OVERFLOW_MESSAGE);

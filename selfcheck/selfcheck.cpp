@@ -65,8 +65,12 @@ const char* executed_name() {
     return name != nullptr && name[0] != '\0' ? name : nullptr;
 }
 
-// The signals that end a guarded check: the faults of code gone wrong, and the time limit.
-constexpr int guarded_signals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGALRM};
+// The signals that end a guarded check: the time limit, and those by which the check's own code
+// fails: the processor's faults, SIGTRAP (a breakpoint byte, or the trap flag set by an altered
+// popf), SIGSYS (a system call that a seccomp filter traps) and SIGABRT (raised by the C
+// library's checked copies when a length would overrun their buffer).
+constexpr int guarded_signals[] = {SIGSEGV, SIGBUS, SIGILL,  SIGFPE,
+                                   SIGTRAP, SIGSYS, SIGABRT, SIGALRM};
 constexpr size_t guarded_count = sizeof guarded_signals / sizeof guarded_signals[0];
 
 // What the guard replaced, put back when it ends, and the verdict of the check it guards. The

@@ -52,9 +52,10 @@ int selfcheck_open_executable(const char* self_path, const char* execfn);
 const char* selfcheck_executable_path();
 
 // Starts the fault guard: until selfcheck_guard_end, a fault signal (SIGSEGV, SIGBUS, SIGILL,
-// SIGFPE) or the end of `seconds` seconds (SIGALRM) writes refusal to standard error and ends the
-// process with SELFCHECK_REFUSAL_STATUS. Saves the handlers, signal mask, alternate signal stack
-// and pending alarm that it replaces. refusal must live until the guard ends.
+// SIGFPE, SIGTRAP, SIGSYS, SIGABRT) or the end of `seconds` seconds (SIGALRM) writes refusal to
+// standard error and ends the process with SELFCHECK_REFUSAL_STATUS. Saves the handlers, signal
+// mask, alternate signal stack and pending alarm that it replaces. refusal must live until the
+// guard ends.
 void selfcheck_guard_begin(const char* refusal, unsigned seconds);
 // Ends the fault guard: puts back what selfcheck_guard_begin saved. A guard already running
 // (see SELFCHECK_GUARD_FROM_START) is kept by selfcheck_guard_begin, which then only changes

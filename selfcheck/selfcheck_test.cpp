@@ -246,7 +246,7 @@ TEST(SelfcheckRun, RefusesAnUnstampedExecutable) {
 void counting_handler(int) {}
 
 TEST(SelfcheckGuard, FaultsAndTheTimeLimitEndInTheRefusal) {
-    const int faults[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE};
+    const int faults[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP, SIGSYS, SIGABRT};
     for (int fault : faults) {
         EXPECT_EXIT(
             {

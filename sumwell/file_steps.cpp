@@ -36,6 +36,13 @@ bool fail(file_outcome* outcome, int kind, int error) {
     return false;
 }
 
+// True when a file of size bytes has nothing left to sum once the tail is left out. The tail is
+// the option's 32-bit number: one that is negative read as signed exceeds every size, so that a
+// file of 4 GiB or more is not summed short by the tail's unsigned reading.
+bool too_small(uint64_t size, uint32_t tail) {
+    return static_cast<int32_t>(tail) < 0 || size <= tail;
+}
+
 } // namespace
 
 bool look_at(const char* path, uint32_t tail, uint64_t* size, file_outcome* outcome) {
@@ -43,7 +50,9 @@ bool look_at(const char* path, uint32_t tail, uint64_t* size, file_outcome* outc
     outcome->error = 0;
     struct stat info;
     if (stat(path, &info) != 0) return fail(outcome, OUTCOME_STAT, errno);
-    if (static_cast<uint64_t>(info.st_size) <= tail) return fail(outcome, OUTCOME_TOO_SMALL, 0);
+    if (too_small(static_cast<uint64_t>(info.st_size), tail)) {
+        return fail(outcome, OUTCOME_TOO_SMALL, 0);
+    }
     *size = static_cast<uint64_t>(info.st_size);
     run_hook(HOOK_AFTER_STAT, path);
     return true;
@@ -62,7 +71,7 @@ bool open_looked_at(const char* path, uint32_t tail, opened_file* file, file_out
         close(fd);
         return fail(outcome, OUTCOME_STAT, error);
     }
-    if (static_cast<uint64_t>(info.st_size) <= tail) {
+    if (too_small(static_cast<uint64_t>(info.st_size), tail)) {
         close(fd);
         return fail(outcome, OUTCOME_TOO_SMALL, 0);
     }

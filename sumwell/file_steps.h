@@ -36,17 +36,17 @@ struct opened_file {
 enum step_hook_point { HOOK_AFTER_STAT, HOOK_AFTER_FSTAT };
 extern void (*sumwell_step_hook)(int point, const char* path);
 
+// Stats path, refuses a file not longer than tail, opens it without blocking (a FIFO put in its
+// place cannot hang the program) and takes its size and type from the descriptor. tail is the
+// -t number as 32 bits: one whose signed reading is negative makes every file too small, however
+// large. Returns true with *file open, or false with *outcome set and nothing left open.
+bool open_for_summing(const char* path, uint32_t tail, opened_file* file, file_outcome* outcome);
 // The two halves of open_for_summing, for callers that look at a file well before they open
-// it. look_at stats path and refuses a file not longer than tail (unsigned): true with *size
-// the size it has now, or false with *outcome set. open_looked_at opens it and takes its size and type from the descriptor:
-// true with *file open, or false with *outcome set and nothing left open.
+// it. look_at stats path and refuses a file too small for tail: true with *size the size it has
+// now, or false with *outcome set. open_looked_at opens it and takes its size and type from the
+// descriptor: true with *file open, or false with *outcome set and nothing left open.
 bool look_at(const char* path, uint32_t tail, uint64_t* size, file_outcome* outcome);
 bool open_looked_at(const char* path, uint32_t tail, opened_file* file, file_outcome* outcome);
-
-// Stats path, refuses a file not longer than tail (unsigned), opens it without blocking (a FIFO
-// put in its place cannot hang the program) and takes its size and type from the descriptor.
-// Returns true with *file open, or false with *outcome set and nothing left open.
-bool open_for_summing(const char* path, uint32_t tail, opened_file* file, file_outcome* outcome);
 
 // Sums a file that is not regular as it always was: through a read-only mapping of its size
 // plus one page. Closes file->fd and fills *outcome.

@@ -33,7 +33,7 @@ constexpr int output_failed_status = 2;
 struct settings {
     int32_t repeats = 1;
     int benchmark = 0; // how many "-b" options were given
-    int32_t tail = 0;  // compared as unsigned: a negative tail exceeds every file size
+    int32_t tail = 0;  // negative: every file is too small (see open_for_summing)
 };
 
 // The errno of the first failed write to standard output, or 0 while none failed.
@@ -111,7 +111,7 @@ int parse_options(int argc, char** argv, settings* s) {
 // The file that benchmark mode sums: the running executable itself, read the way the self-check
 // read it, so that a file named by argv[0] never takes its place. The self-check has already
 // refused to run when neither way reads it.
-const char* benchmark_path(const char*) {
+const char* benchmark_path() {
     const char* path = selfcheck_executable_path();
     return path != nullptr ? path : own_executable;
 }
@@ -127,7 +127,7 @@ void sum_list(const file_list& list, const settings& s) {
 // Sums the program's own executable repeats times, each line naming it as program.
 void run_benchmark(const char* program, const settings& s) {
     if (s.repeats <= 0) return;
-    sum_list({static_cast<uint64_t>(s.repeats), nullptr, benchmark_path(program), program}, s);
+    sum_list({static_cast<uint64_t>(s.repeats), nullptr, benchmark_path(), program}, s);
 }
 
 // Sums each file argument in order.

@@ -76,16 +76,32 @@ inline unsigned char type64(unsigned char info) {
 } // namespace altered_program_detail
 
 // Machine code to put at a function's start: an undefined instruction (the processor raises an
-// illegal-instruction fault) and a jump to itself (the function never returns); the same bytes
-// on 32-bit and 64-bit x86.
+// illegal-instruction fault), a jump to itself (the function never returns) and a breakpoint
+// (the processor raises a breakpoint trap); the same bytes on 32-bit and 64-bit x86.
 const std::string illegal_instruction = "\x0f\x0b";
 const std::string endless_loop = "\xeb\xfe";
+const std::string breakpoint = "\xcc";
 
 // The symbol table of the program at path: its separate debugging file PATH.debug where the
 // build left one (the running copy keeps no symbols), else the program itself.
 inline std::string symbols_of(const std::string& path) {
     std::string debug = read_file(path + ".debug");
     return debug.empty() ? read_file(path) : debug;
+}
+
+// Makes the integrity trailer at the end of program (48 bytes: a line end, "integrity-md5:", 32
+// hexadecimal digits, a line end) record the digest of the bytes before it again, as the build's
+// stamping does, so that an altered copy passes the comparison of digests and only what the
+// alteration itself does can bring a refusal. Returns false when md5sum could not digest them.
+inline bool restamp(std::string& program) {
+    const size_t trailer_size = 48;
+    if (program.size() < trailer_size) return false;
+    scratch_dir dir;
+    std::string body = dir.write("body", program.substr(0, program.size() - trailer_size));
+    run_result r = run_program("/usr/bin/md5sum", {body});
+    if (r.status != 0 || r.out.size() < 32) return false;
+    program.replace(program.size() - 33, 32, r.out.substr(0, 32));
+    return true;
 }
 
 // Overwrites the start of every function of program whose name contains one of names with code,
@@ -162,3 +178,10 @@ inline std::vector<std::string> without_proc(const std::string& argv0, const std
 // end in the refusal.
 const std::vector<std::string> digest_functions = {"selfcheck_digest_prefix", "selfcheck_verify_fd",
                                                    "md5_update", "md5_final"};
+
+// One way to alter the code the check runs: what to write at the start of which functions.
+struct fault_case {
+    const char* what;
+    const std::string* code;
+    std::vector<std::string> functions;
+};

@@ -76,22 +76,30 @@ TEST_F(PathwiseSelfcheck, UntouchedCopyUnderAnotherNameRunsNormally) {
 }
 
 TEST_F(PathwiseSelfcheck, AFaultOrAHangInTheDigestCodeEndsInTheRefusal) {
-    const std::string* codes[] = {&illegal_instruction, &endless_loop};
+    std::string intact = original;
+    ASSERT_TRUE(restamp(intact));
+    ASSERT_EQ(intact, original) << "restamping the intact program changed its trailer";
+    const fault_case cases[] = {
+        {"illegal instruction", &illegal_instruction, digest_functions},
+        {"endless loop", &endless_loop, digest_functions},
+        {"breakpoint in md5_update", &breakpoint, {"md5_update"}},
+        {"breakpoint in md5_process_blocks", &breakpoint, {"md5_process_blocks"}},
+    };
     int n = 0;
-    for (const std::string* code : codes) {
+    for (const fault_case& c : cases) {
         std::string altered = original;
-        if (alter_functions(altered, symbols_of(pathwise_program()), digest_functions, *code) ==
-            0) {
+        if (alter_functions(altered, symbols_of(pathwise_program()), c.functions, *c.code) == 0) {
             GTEST_SKIP() << "the built pathwise carries no symbol table";
         }
+        // Stamped again: the fault or the hang, not the changed digest, must bring the refusal.
+        ASSERT_TRUE(restamp(altered)) << c.what;
         std::string copy = scratch.write_program("faulty" + std::to_string(n++), altered);
         std::vector<std::string> command = {"/usr/bin/timeout", "20", copy};
         for (const std::string& arg : request()) command.push_back(arg);
         run_result r = run_command(command);
-        EXPECT_EQ(r.status, 126) << (code == &endless_loop ? "endless loop"
-                                                           : "illegal instruction");
-        EXPECT_EQ(r.err, refusal);
-        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.status, 126) << c.what;
+        EXPECT_EQ(r.err, refusal) << c.what;
+        EXPECT_EQ(r.out, "") << c.what;
     }
 }
 

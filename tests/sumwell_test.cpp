@@ -391,4 +391,53 @@ TEST(SumwellLargeFile, PastFourGibibytes) {
     EXPECT_EQ(r.out, digest_line(md5sum_digests({cut})[0], big) + "\n");
 }
 
+// A negative tail makes every file too small, also one of 3 or 5 GiB, which the tail read as an
+// unsigned 32-bit number (2 GiB or 4 GiB less a byte) would leave a prefix of to sum. The sparse
+// files are never read. A 32-bit program cannot stat files of 2 GiB or more at all.
+TEST(SumwellLargeFile, NegativeTailRefusesEveryFile) {
+    if (sizeof(off_t) < 8) GTEST_SKIP() << "this test build cannot make a file past 4 GiB";
+    scratch_dir dir;
+    const uint64_t gib = uint64_t{1} << 30;
+    for (const char* name : {"h3", "h5"}) {
+        int fd = open(dir.path(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, static_cast<off_t>((name[1] - '0') * gib)), 0);
+        close(fd);
+    }
+    dir.write("abc", "abc");
+    const bool stat_fails = program_is_32_bit();
+    // What sumwell writes for the large file name.
+    auto refused = [&](const std::string& name) {
+        if (!stat_fails) return std::string(too_small);
+        return "Error! stat " + name + ": " + strerror(EOVERFLOW) + "\n";
+    };
+    const std::string missing = "Error! stat missing: " + std::string(strerror(ENOENT)) + "\n";
+    const message_case cases[] = {
+        {"-1, 3 GiB", {"-t", "-1", "h3"}, "", refused("h3")},
+        {"-1, 5 GiB", {"-t", "-1", "h5"}, "", refused("h5")},
+        {"the lowest tail, 3 GiB", {"-t", "-2147483648", "h3"}, "", refused("h3")},
+        {"the lowest tail, 5 GiB", {"-t", "-2147483648", "h5"}, "", refused("h5")},
+        {"below the lowest tail",
+         {"-t", "-3000000000", "h3", "h5"},
+         "",
+         refused("h3") + refused("h5")},
+        {"-1 among small files",
+         {"abc", "h5", "-t", "-1", "missing", "h3"},
+         "",
+         too_small + refused("h5") + missing + refused("h3")},
+        {"the lowest tail among small files",
+         {"-t", "-2147483648", "h3", "abc", "h5", "abc"},
+         "",
+         refused("h3") + too_small + refused("h5") + too_small},
+    };
+    run_options options;
+    options.directory = dir.root;
+    for (const message_case& c : cases) {
+        run_result r = sumwell(c.args, options);
+        EXPECT_EQ(r.status, 0) << c.what;
+        EXPECT_EQ(r.out, c.out) << c.what;
+        EXPECT_EQ(r.err, c.err) << c.what;
+    }
+}
+
 } // namespace
