@@ -73,7 +73,7 @@ expected=$(tail -c 33 "$root/bin/pathwise" | head -c 32)
 expect sh -c "\"$root/bin/sumwell\" -t 48 \"$root/bin/pathwise\" | cut -c1-32"
 
 echo "== on PATH, in man"
-expected=$'/usr/bin/pathwise\n/usr/bin/sumwell' expect sh -c 'command -v pathwise sumwell'
+expected=$'/usr/bin/pathwise\n/usr/bin/sumwell' expect bash -c 'command -v pathwise sumwell'
 # Through the links, the programs answer as under the fixed root.
 expected=$root/bin/sumwell expect pathwise -p sumwell
 printf abc >"$scratch/abc"
