@@ -9,12 +9,6 @@
 #   PREFIX/share/man/man1, man5               the manual pages
 #   PREFIX/share/bash-completion/completions/pathwise   the bash completion of pathwise
 
-# The installation root that pathwise's built-in layout describes.
-set(VT_BUILTIN_ROOT "/usr/local/za-ravovidoda3")
-if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
-  set(CMAKE_INSTALL_PREFIX "${VT_BUILTIN_ROOT}" CACHE PATH "Installation root" FORCE)
-endif()
-
 # The programs carry an integrity trailer after their last linked byte. install(TARGETS) may
 # rewrite a program (RPATH changes, `cmake --install --strip`), which would break the trailer, so
 # the stamped files are copied as plain files, and the copies are compared with the originals.
@@ -36,11 +30,15 @@ install(CODE "
 install(CODE "
   set(VT_SAMPLE \"${PROJECT_SOURCE_DIR}/examples/filter.conf\")
   set(VT_BUILTIN_ROOT \"${VT_BUILTIN_ROOT}\")
-  set(VT_STAGING \"${PROJECT_BINARY_DIR}/install_sample\")
 ")
 install(SCRIPT cmake/install_sample.cmake)
 
-install(FILES ${VT_COMPLETION_SCRIPT} DESTINATION share/bash-completion/completions)
+# The bash completion, registered for PREFIX/bin/pathwise (cmake/install_completion.cmake).
+install(CODE "
+  set(VT_COMPLETION_SCRIPT \"${VT_COMPLETION_SCRIPT}\")
+  set(VT_BUILTIN_ROOT \"${VT_BUILTIN_ROOT}\")
+")
+install(SCRIPT cmake/install_completion.cmake)
 install(FILES man/pathwise.1 man/sumwell.1 DESTINATION share/man/man1)
 install(FILES man/filter.conf.5 DESTINATION share/man/man5)
 

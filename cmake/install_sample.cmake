@@ -1,6 +1,6 @@
 # Installs the sample configuration as PREFIX/etc/filter.conf; run by `cmake --install` (through
-# install.cmake), where CMAKE_INSTALL_PREFIX is the prefix of this installation and VT_SAMPLE,
-# VT_BUILTIN_ROOT and VT_STAGING (a scratch directory of the build tree) are set by the caller.
+# install.cmake), where CMAKE_INSTALL_PREFIX is the prefix of this installation and VT_SAMPLE and
+# VT_BUILTIN_ROOT are set by the caller.
 #
 # Under the built-in root the sample is installed as it is. Under any other prefix its
 # RootPath line is made live with the prefix, and the defaults that its comments show are moved
@@ -12,7 +12,9 @@
 set(prefix "${CMAKE_INSTALL_PREFIX}")
 cmake_path(ABSOLUTE_PATH prefix NORMALIZE)
 string(REGEX REPLACE "(.)/+$" "\\1" prefix "${prefix}")
+set(etc "${CMAKE_INSTALL_PREFIX}/etc")
 set(sample "${VT_SAMPLE}")
+set(staged "")
 if(NOT prefix STREQUAL VT_BUILTIN_ROOT)
   if(prefix MATCHES "[ \t]")
     # A root path must be one word in the configuration file.
@@ -22,13 +24,14 @@ if(NOT prefix STREQUAL VT_BUILTIN_ROOT)
     file(READ "${VT_SAMPLE}" text)
     string(REPLACE "${VT_BUILTIN_ROOT}" "${prefix}" text "${text}")
     string(REGEX REPLACE "\n#RootPath " "\nRootPath " text "${text}")
-    file(MAKE_DIRECTORY "${VT_STAGING}")
-    set(sample "${VT_STAGING}/filter.conf")
-    file(WRITE "${sample}" "${text}")
+    # Staged beside its destination, so that nothing of the build tree changes and two
+    # installations at once do not share a file.
+    set(staged "$ENV{DESTDIR}${prefix}/etc/.filter.conf.staged")
+    file(WRITE "${staged}" "${text}")
+    set(sample "${staged}")
   endif()
 endif()
 
-set(etc "${CMAKE_INSTALL_PREFIX}/etc")
 set(existing "$ENV{DESTDIR}${etc}/filter.conf")
 set(rename filter.conf)
 if(EXISTS "${existing}")
@@ -41,3 +44,6 @@ if(EXISTS "${existing}")
 endif()
 # file(INSTALL) puts DESTDIR in front of the destination itself.
 file(INSTALL DESTINATION "${etc}" TYPE FILE RENAME ${rename} FILES "${sample}")
+if(staged)
+  file(REMOVE "${staged}")
+endif()

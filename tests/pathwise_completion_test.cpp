@@ -10,12 +10,22 @@
 
 namespace {
 
-// Completes the last of words (the program name first) in directory and returns the offers.
-std::vector<std::string> complete(const std::vector<std::string>& words,
-                                  const std::string& directory = {}) {
+// What one completion left: the offers in COMPREPLY, and the arguments of every compopt call
+// (recorded by a function that stands in for the builtin, which works only under readline).
+struct completion {
+    std::vector<std::string> offers;
+    std::vector<std::string> options;
+};
+
+// Completes the last of words (the program name first) in directory with the function that the
+// script registered for the first word.
+completion complete_with_options(const std::vector<std::string>& words,
+                                 const std::string& directory = {}) {
     std::vector<std::string> args = {
         "-c",
-        "source \"$0\" || exit 99; COMP_WORDS=(\"${@:2}\"); COMP_CWORD=$1; _pathwise || exit 98; "
+        "source \"$0\" || exit 99; compopt() { printf 'compopt %s\\n' \"$*\"; }; "
+        "spec=$(complete -p -- \"$2\") || exit 97; spec=${spec#*-F }; "
+        "COMP_WORDS=(\"${@:2}\"); COMP_CWORD=$1; ${spec%% *} || exit 98; "
         "printf '%s\\n' \"${COMPREPLY[@]}\"",
         VT_COMPLETION_SCRIPT, std::to_string(words.size() - 1)};
     args.insert(args.end(), words.begin(), words.end());
@@ -24,26 +34,65 @@ std::vector<std::string> complete(const std::vector<std::string>& words,
     run_result r = run_program("/bin/bash", args, options);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
-    std::vector<std::string> offers;
+    completion result;
     size_t start = 0;
     for (size_t end; (end = r.out.find('\n', start)) != std::string::npos; start = end + 1) {
-        if (end > start) offers.push_back(r.out.substr(start, end - start));
+        std::string line = r.out.substr(start, end - start);
+        if (line.starts_with("compopt ")) {
+            result.options.push_back(line.substr(8));
+        } else if (!line.empty()) {
+            result.offers.push_back(line);
+        }
     }
-    return offers;
+    return result;
+}
+
+// The offers of complete_with_options.
+std::vector<std::string> complete(const std::vector<std::string>& words,
+                                  const std::string& directory = {}) {
+    return complete_with_options(words, directory).offers;
 }
 
 TEST(PathwiseCompletion, OffersThePathNamesAfterP) {
+    // A name that takes a path argument is offered with its ":".
     for (const char* prefix :
-         {"", "config-tmp-subdir-", "pro", "profile-db", "nothing-like-this"}) {
+         {"", "config-tmp-subdir-", "pro", "profile-db", "sam", "nothing-like-this"}) {
         std::vector<std::string> expected;
         for (const documented_path& path : documented_paths) {
-            if (std::string(path.name).starts_with(prefix)) expected.push_back(path.name);
+            std::string offer = std::string(path.name) + (path.needs_argument ? ":" : "");
+            if (offer.starts_with(prefix)) expected.push_back(offer);
         }
         EXPECT_EQ(complete({"pathwise", "-p", prefix}), expected) << prefix;
         // Like pathwise, the completion takes -P for -p, also after other requests.
         EXPECT_EQ(complete({"pathwise", "-q", "-a", "x", "-P", prefix}), expected) << prefix;
     }
     EXPECT_EQ(complete({"pathwise", "-p", ""}).size(), 70u);
+
+    // No space goes after a lone "name:", where the path argument follows; one goes after a
+    // lone name without an argument, and bash adds none while several offers remain.
+    struct space_case {
+        const char* prefix;
+        std::vector<std::string> offers;
+        std::vector<std::string> options;
+    };
+    const space_case spaces[] = {
+        {"sample:", {"sample:"}, {"-o nospace"}},
+        {"regexp-", {"regexp-list:"}, {"-o nospace"}},
+        {"profile-", {"profile-db"}, {}},
+        {"hid", {"hidden-profile:"}, {"-o nospace"}},
+        {"sam", {"samples", "sample:"}, {}},
+    };
+    for (const space_case& c : spaces) {
+        completion done = complete_with_options({"pathwise", "-p", c.prefix});
+        EXPECT_EQ(done.offers, c.offers) << c.prefix;
+        EXPECT_EQ(done.options, c.options) << c.prefix;
+    }
+}
+
+TEST(PathwiseCompletion, IsRegisteredForTheBareNameAndTheInstalledProgram) {
+    const std::vector<std::string> expected = {"profile-db"};
+    EXPECT_EQ(complete({"pathwise", "-p", "profile-d"}), expected);
+    EXPECT_EQ(complete({"/usr/local/za-ravovidoda3/bin/pathwise", "-p", "profile-d"}), expected);
 }
 
 TEST(PathwiseCompletion, OffersTheNamesThatTheConfigurationInForceSets) {
@@ -56,17 +105,24 @@ TEST(PathwiseCompletion, OffersTheNamesThatTheConfigurationInForceSets) {
                                                     "NoValue\n"
                                                     "NoValueEither   \n"
                                                     "RootPath /opt/mf\n"
+                                                    "FilterCFDataMainsetPath /m\n"
+                                                    "RootPathX 1\n"
+                                                    "rootpath lower\n"
                                                     "Greeting again\n"
                                                     "\tTabbed value\n"
                                                     "$HOME x\n"
                                                     "* x\n"
                                                     "Last value without a line end");
     std::string other = scratch.write("other.conf", "OnlyInOther 1\n");
-    const std::vector<std::string> all = {"Greeting", "RootPath", "Tabbed", "$HOME", "*", "Last"};
+    // The root paths are left out: pathwise answers "-a RootPath" with status 5 and nothing
+    // else. It compares names with case, so names that merely look like one are offered.
+    const std::vector<std::string> all = {"Greeting", "RootPathX", "rootpath", "Tabbed",
+                                          "$HOME",    "*",         "Last"};
 
     EXPECT_EQ(complete({"pathwise", "-c", conf, "-a", ""}), all);
     EXPECT_EQ(complete({"pathwise", "--config-file", conf, "-p", "main-root", "-A", "R"}),
-              std::vector<std::string>{"RootPath"});
+              std::vector<std::string>{"RootPathX"});
+    EXPECT_TRUE(complete({"pathwise", "-c", conf, "-a", "Filter"}).empty());
     EXPECT_EQ(complete({"pathwise", "--help", "-c", other, "-c", conf, "-a", "G"}),
               std::vector<std::string>{"Greeting"});
     EXPECT_EQ(complete({"pathwise", "-c", other, "-a", ""}),

@@ -13,9 +13,24 @@ run_result shell(const std::string& command) {
     return run_program("/bin/sh", {"-c", command});
 }
 
-// Installs the build tree into prefix.
-run_result install_into(const std::string& prefix, const run_options& options = {}) {
-    return run_program(VT_CMAKE_COMMAND, {"--install", VT_BUILD_DIR, "--prefix", prefix}, options);
+// Installs the build tree into prefix as `cmake --install BUILD --prefix PREFIX` does, with the
+// environment entries of env ("NAME=value") added. It runs a copy of the build's install script
+// in scratch, whose manifest goes to scratch too: the build tree's install_manifest.txt is left
+// as the last real installation wrote it.
+run_result install_into(const scratch_dir& scratch, const std::string& prefix,
+                        const run_options& options = {},
+                        const std::vector<std::string>& env = {}) {
+    const std::string build = VT_BUILD_DIR;
+    const std::string manifest_write = "file(WRITE \"" + build + "/${CMAKE_INSTALL_MANIFEST}\"";
+    std::string install_script = read_file(build + "/cmake_install.cmake");
+    size_t at = install_script.find(manifest_write);
+    if (at == std::string::npos) return {"", "no manifest line in cmake_install.cmake", -1};
+    install_script.replace(at, manifest_write.size(),
+                           "file(WRITE \"" + scratch.root + "/${CMAKE_INSTALL_MANIFEST}\"");
+    std::string copy = scratch.write("cmake_install.cmake", install_script);
+    std::vector<std::string> args = env;
+    args.insert(args.end(), {VT_CMAKE_COMMAND, "-DCMAKE_INSTALL_PREFIX=" + prefix, "-P", copy});
+    return run_program("/usr/bin/env", args, options);
 }
 
 // The installation root that pathwise's built-in layout describes.
@@ -25,7 +40,7 @@ class PathwiseInstall : public ::testing::Test {
   protected:
     void SetUp() override {
         prefix = scratch.path("prefix");
-        run_result r = install_into(prefix);
+        run_result r = install_into(scratch, prefix);
         ASSERT_EQ(r.status, 0) << r.out << r.err;
     }
     std::string bin(const std::string& name) const { return prefix + "/bin/" + name; }
@@ -56,14 +71,24 @@ TEST_F(PathwiseInstall, PutsEveryFileInItsPlaceUnchanged) {
         EXPECT_EQ(read_file(prefix + f.installed), read_file(source + f.from)) << f.installed;
     }
 
-    EXPECT_EQ(read_file(prefix + "/share/bash-completion/completions/pathwise"),
-              read_file(VT_COMPLETION_SCRIPT));
+    // The completion is registered for the pathwise installed beside it.
+    std::string completion = read_file(VT_COMPLETION_SCRIPT);
+    const std::string registered = "'" + builtin_root + "/bin/pathwise'";
+    size_t at = completion.find(registered);
+    ASSERT_NE(at, std::string::npos);
+    completion.replace(at, registered.size(), "'" + bin("pathwise") + "'");
+    EXPECT_EQ(read_file(prefix + "/share/bash-completion/completions/pathwise"), completion);
 
     // The sample is rooted at the prefix: its RootPath line is live, and no default it shows
     // still names the built-in root.
     std::string conf = read_file(prefix + "/etc/filter.conf");
     EXPECT_NE(conf.find("\nRootPath " + prefix + "\n"), std::string::npos) << conf;
     EXPECT_EQ(conf.find(builtin_root), std::string::npos) << conf;
+    // What was staged for the rewritten files went away.
+    for (const char* staged :
+         {"/etc/.filter.conf.staged", "/share/bash-completion/completions/.pathwise.staged"}) {
+        EXPECT_NE(stat((prefix + staged).c_str(), &info), 0) << staged;
+    }
 }
 
 TEST_F(PathwiseInstall, InstalledProgramsPassTheirSelfcheckAndAnswerInsideThePrefix) {
@@ -99,7 +124,7 @@ TEST_F(PathwiseInstall, KeepsAnExistingConfigurationOnReinstall) {
     fputs("RootPath /srv/live\n", file);
     fclose(file);
 
-    run_result again = install_into(prefix);
+    run_result again = install_into(scratch, prefix);
     ASSERT_EQ(again.status, 0) << again.out << again.err;
     EXPECT_EQ(read_file(conf), "RootPath /srv/live\n");
     EXPECT_EQ(read_file(conf + ".sample"), sample);
@@ -110,15 +135,21 @@ TEST_F(PathwiseInstall, KeepsAnExistingConfigurationOnReinstall) {
 TEST(PathwiseInstallRoots, BuiltinRootKeepsTheSampleAndOtherRootsAreMadeAbsolute) {
     scratch_dir scratch;
     run_result staged =
-        run_program("/usr/bin/env", {"DESTDIR=" + scratch.path("stage"), VT_CMAKE_COMMAND,
-                                     "--install", VT_BUILD_DIR, "--prefix", builtin_root});
+        install_into(scratch, builtin_root, {}, {"DESTDIR=" + scratch.path("stage")});
     ASSERT_EQ(staged.status, 0) << staged.out << staged.err;
-    EXPECT_EQ(read_file(scratch.path("stage") + builtin_root + "/etc/filter.conf"),
+    std::string stage_root = scratch.path("stage") + builtin_root;
+    EXPECT_EQ(read_file(stage_root + "/etc/filter.conf"),
               read_file(std::string(VT_SOURCE_DIR) + "/examples/filter.conf"));
+    EXPECT_EQ(read_file(stage_root + "/share/bash-completion/completions/pathwise"),
+              read_file(VT_COMPLETION_SCRIPT));
+    // The manifest (in scratch) lists what was installed, and nothing that was staged.
+    std::string manifest = read_file(scratch.path("install_manifest.txt"));
+    EXPECT_NE(manifest.find(builtin_root + "/bin/pathwise\n"), std::string::npos) << manifest;
+    EXPECT_EQ(manifest.find(".staged"), std::string::npos) << manifest;
 
     run_options in_scratch;
     in_scratch.directory = scratch.root;
-    run_result relative = install_into("relative/./prefix/", in_scratch);
+    run_result relative = install_into(scratch, "relative/./prefix/", in_scratch);
     ASSERT_EQ(relative.status, 0) << relative.out << relative.err;
     std::string root = scratch.path("relative/prefix");
     run_result where =
