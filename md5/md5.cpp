@@ -12,11 +12,6 @@ namespace {
 // The padding: one 0x80 byte, then zero bytes.
 constexpr uint8_t padding[64] = {0x80};
 
-// Rotates x left by n bits (0 < n < 32).
-inline uint32_t rotate_left(uint32_t x, int n) {
-    return (x << n) | (x >> (32 - n));
-}
-
 // The round function of round R applied to b, c, d.
 template <int R>
 inline uint32_t round_function(uint32_t b, uint32_t c, uint32_t d) {
@@ -34,7 +29,7 @@ inline void run_round(uint32_t& a, uint32_t& b, uint32_t& c, uint32_t& d, const 
         int step = 16 * R + i;
         uint32_t sum =
             a + round_function<R>(b, c, d) + words[md5_word_index[step]] + md5_sine[step];
-        uint32_t next = b + rotate_left(sum, md5_shift[step]);
+        uint32_t next = b + md5_rotl(sum, md5_shift[step]);
         a = d;
         d = c;
         c = b;

@@ -145,11 +145,6 @@ inline void pin(uint32_t& x) {
 #endif
 }
 
-// x rotated left by s bits, 0 < s < 32.
-inline uint32_t rotl(uint32_t x, int s) {
-    return (x << s) | (x >> (32 - s));
-}
-
 // Step I of the compression function on (a, b, c, d): a = b + rotl(a + f(b, c, d) + word + sine,
 // s). Everything that does not need b is summed first and pinned, so that the compiler cannot
 // fold b in earlier: after b arrives F and I take 5 dependent operations, G and H 4. G is split
@@ -176,7 +171,7 @@ inline void step(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, const uint8_t*
         late = (not_d | b) ^ c;
     }
     pin(early);
-    a = rotl(early + late, md5_shift[I]) + b;
+    a = md5_rotl(early + late, md5_shift[I]) + b;
 }
 
 // The 64 steps on v = (A, B, C, D); each step's (a, b, c, d) are v turned by one more place.
