@@ -12,10 +12,12 @@ hyperfine_rounds() {
     shift 2
     csv=$(mktemp)
     for ((round = 1; round <= rounds; round++)); do
-        hyperfine --style none --export-csv "$csv" "$@" >/dev/null
+        # hyperfine warns of outliers on every loaded machine; its messages show only on failure.
+        hyperfine --style none --export-csv "$csv" "$@" >"$csv.log" 2>&1 ||
+            { cat "$csv.log" >&2; rm -f "$csv" "$csv.log"; return 1; }
         awk -F, -v r="$round" 'NR > 1 { printf "%d %s %s %s\n", r, $1, $4, $5 + $6 }' "$csv" >>"$out"
     done
-    rm -f "$csv"
+    rm -f "$csv" "$csv.log"
 }
 
 # report OUT UNIT PEERS [BYTES]
