@@ -12,11 +12,6 @@ namespace {
 // The padding: one 0x80 byte, then zero bytes.
 constexpr uint8_t padding[64] = {0x80};
 
-// Rotates x left by n bits (0 < n < 32).
-inline uint32_t rotate_left(uint32_t x, int n) {
-    return (x << n) | (x >> (32 - n));
-}
-
 // The round function of round R applied to b, c, d.
 template <int R>
 inline uint32_t round_function(uint32_t b, uint32_t c, uint32_t d) {
@@ -34,7 +29,7 @@ inline void run_round(uint32_t& a, uint32_t& b, uint32_t& c, uint32_t& d, const 
         int step = 16 * R + i;
         uint32_t sum =
             a + round_function<R>(b, c, d) + words[md5_word_index[step]] + md5_sine[step];
-        uint32_t next = b + rotate_left(sum, md5_shift[step]);
+        uint32_t next = b + md5_rotl(sum, md5_shift[step]);
         a = d;
         d = c;
         c = b;
@@ -67,18 +62,9 @@ void wipe(void* memory, size_t n) {
     for (size_t i = 0; i < n; ++i) p[i] = 0;
 }
 
-} // namespace
-
-void md5_init(md5_context* context) {
-    context->count[0] = 0;
-    context->count[1] = 0;
-    context->state[0] = 0x67452301;
-    context->state[1] = 0xefcdab89;
-    context->state[2] = 0x98badcfe;
-    context->state[3] = 0x10325476;
-}
-
-void md5_update(md5_context* context, const uint8_t* input, uint32_t length) {
+// md5_update with process as the kernel for whole blocks.
+template <md5_kernel_fn process>
+void update(md5_context* context, const uint8_t* input, uint32_t length) {
     uint32_t index = (context->count[0] >> 3) & 0x3f;
 
     // The bit count is 64 bits wide: carry out of the low word, and the length's top 3 bits.
@@ -96,29 +82,58 @@ void md5_update(md5_context* context, const uint8_t* input, uint32_t length) {
             return;
         }
         memcpy(&context->buffer[index], input, room);
-        md5_process_blocks(context->state, context->buffer, 1);
+        process(context->state, context->buffer, 1);
         done = room;
     }
     // Whole blocks are compressed where they lie: no copy of the caller's bytes.
     size_t blocks = (length - done) / 64;
     if (blocks > 0) {
-        md5_process_blocks(context->state, input + done, blocks);
+        process(context->state, input + done, blocks);
         done += static_cast<uint32_t>(blocks * 64);
     }
     if (length > done) memcpy(context->buffer, input + done, length - done);
 }
 
-void md5_final(uint8_t digest[16], md5_context* context) {
+// md5_final with process as the kernel.
+template <md5_kernel_fn process>
+void finish(uint8_t digest[16], md5_context* context) {
     uint8_t length_bytes[8];
     encode_words(length_bytes, context->count, 2);
 
     uint32_t index = (context->count[0] >> 3) & 0x3f;
     uint32_t pad_length = index < 56 ? 56 - index : 120 - index;
-    md5_update(context, padding, pad_length);
-    md5_update(context, length_bytes, 8);
+    update<process>(context, padding, pad_length);
+    update<process>(context, length_bytes, 8);
 
     encode_words(digest, context->state, 4);
     wipe(context, sizeof *context);
+}
+
+} // namespace
+
+void md5_init(md5_context* context) {
+    context->count[0] = 0;
+    context->count[1] = 0;
+    context->state[0] = 0x67452301;
+    context->state[1] = 0xefcdab89;
+    context->state[2] = 0x98badcfe;
+    context->state[3] = 0x10325476;
+}
+
+void md5_update(md5_context* context, const uint8_t* input, uint32_t length) {
+    update<md5_process_blocks>(context, input, length);
+}
+
+void md5_final(uint8_t digest[16], md5_context* context) {
+    finish<md5_process_blocks>(digest, context);
+}
+
+void md5_update_scalar(md5_context* context, const uint8_t* input, uint32_t length) {
+    update<md5_blocks_scalar>(context, input, length);
+}
+
+void md5_final_scalar(uint8_t digest[16], md5_context* context) {
+    finish<md5_blocks_scalar>(digest, context);
 }
 
 void md5_digest(const uint8_t* input, uint32_t length, uint8_t digest[16]) {

@@ -101,8 +101,7 @@ MD5_AVX512VL_TARGET void md5_blocks_avx512vl(uint32_t state[4], const uint8_t* b
 }
 
 bool md5_avx512vl_supported() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
+    return md5_x86_has(MD5_X86_AVX512F) && md5_x86_has(MD5_X86_AVX512VL);
 }
 
 bool md5_avx512vl_candidate() {

@@ -9,6 +9,14 @@
 
 #ifdef MD5_HAVE_X86_KERNELS
 #include <cpuid.h>
+// The C library's header spells its return type _Bool, which clang's C++ does not know.
+#ifdef __clang__
+#define _Bool bool
+#endif
+#include <sys/platform/x86.h>
+#ifdef __clang__
+#undef _Bool
+#endif
 #include <x86intrin.h>
 #endif
 
@@ -28,6 +36,33 @@ std::atomic<bool> calibrating{false};
 // read once.
 constexpr unsigned single_known = 1u << 31;
 std::atomic<unsigned> single_candidates{0};
+
+#ifdef MD5_HAVE_X86_KERNELS
+// md5_x86_identify's answer once read: identity_known, the vendor bits and the family.
+constexpr unsigned identity_known = 1u << 31;
+constexpr unsigned identity_intel = 1u << 30;
+constexpr unsigned identity_amd = 1u << 29;
+constexpr unsigned identity_family = 0xffff;
+std::atomic<unsigned> identity{0};
+
+// The processor's vendor and family as md5_x86_identify's bits.
+unsigned read_identity() {
+    // Leaf 1's EAX, the processor's signature, as the C library read it at start; zero where the
+    // processor has no CPUID instruction.
+    unsigned signature =
+        __x86_get_cpuid_feature_leaf(CPUID_INDEX_1)->cpuid_array[cpuid_register_index_eax];
+    if (signature == 0) return identity_known;
+    unsigned family = (signature >> 8) & 0xf;
+    if (family == 0xf) family += (signature >> 20) & 0xff;
+    unsigned eax, ebx, ecx, edx;
+    __cpuid(0, eax, ebx, ecx, edx);
+    (void)eax;
+    unsigned bits = identity_known | family;
+    if (ebx == 0x756e6547 && edx == 0x49656e69 && ecx == 0x6c65746e) bits |= identity_intel;
+    if (ebx == 0x68747541 && edx == 0x69746e65 && ecx == 0x444d4163) bits |= identity_amd;
+    return bits;
+}
+#endif
 
 // The forced multi-buffer kernel of md5_digest_batch, or null for the automatic choice.
 std::atomic<const md5_multi_kernel*> forced_multi{nullptr};
@@ -110,11 +145,6 @@ inline void pin(uint32_t& x) {
 #endif
 }
 
-// x rotated left by s bits, 0 < s < 32.
-inline uint32_t rotl(uint32_t x, int s) {
-    return (x << s) | (x >> (32 - s));
-}
-
 // Step I of the compression function on (a, b, c, d): a = b + rotl(a + f(b, c, d) + word + sine,
 // s). Everything that does not need b is summed first and pinned, so that the compiler cannot
 // fold b in earlier: after b arrives F and I take 5 dependent operations, G and H 4. G is split
@@ -141,7 +171,7 @@ inline void step(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, const uint8_t*
         late = (not_d | b) ^ c;
     }
     pin(early);
-    a = rotl(early + late, md5_shift[I]) + b;
+    a = md5_rotl(early + late, md5_shift[I]) + b;
 }
 
 // The 64 steps on v = (A, B, C, D); each step's (a, b, c, d) are v turned by one more place.
@@ -191,15 +221,20 @@ void md5_multi_portable(uint32_t* state, const uint8_t* const* data, size_t coun
 
 #ifdef MD5_HAVE_X86_KERNELS
 md5_x86_identity md5_x86_identify() {
-    md5_x86_identity id{.intel = false, .amd = false, .family = 0};
-    unsigned eax, ebx, ecx, edx;
-    if (__get_cpuid(0, &eax, &ebx, &ecx, &edx) == 0) return id;
-    id.intel = ebx == 0x756e6547 && edx == 0x49656e69 && ecx == 0x6c65746e; // GenuineIntel
-    id.amd = ebx == 0x68747541 && edx == 0x69746e65 && ecx == 0x444d4163;   // AuthenticAMD
-    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return id;
-    id.family = (eax >> 8) & 0xf;
-    if (id.family == 0xf) id.family += (eax >> 20) & 0xff;
-    return id;
+    unsigned bits = identity.load(std::memory_order_relaxed);
+    if (bits == 0) {
+        bits = read_identity();
+        identity.store(bits, std::memory_order_relaxed);
+    }
+    return {.intel = (bits & identity_intel) != 0,
+            .amd = (bits & identity_amd) != 0,
+            .family = bits & identity_family};
+}
+
+bool md5_x86_has(md5_x86_feature feature) {
+    // The C library's number for each md5_x86_feature, in the enumeration's order.
+    constexpr unsigned library_feature[] = {x86_cpu_AVX2, x86_cpu_AVX512F, x86_cpu_AVX512VL};
+    return x86_cpu_active(library_feature[feature]);
 }
 
 md5_kernel_fn md5_measure_kernels(const md5_kernel* const* kernels, size_t n, uint32_t state[4],

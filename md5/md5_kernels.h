@@ -92,7 +92,16 @@ struct md5_x86_identity {
     bool amd;
     unsigned family;
 };
+// Read on first use and kept: the family from what the C library recorded at program start, the
+// vendor with one CPUID instruction (which traps to the hypervisor in a virtual machine, some
+// microseconds). Nothing known where the processor has no identification.
 md5_x86_identity md5_x86_identify();
+
+// The vector extensions the kernels need.
+enum md5_x86_feature { MD5_X86_AVX2, MD5_X86_AVX512F, MD5_X86_AVX512VL };
+// True when the processor has feature and the operating system saves its registers, as the C
+// library found at program start: no CPUID instruction.
+bool md5_x86_has(md5_x86_feature feature);
 
 // The single-stream kernel on one 32-bit lane of a vector register with AVX-512VL logic and
 // rotations.

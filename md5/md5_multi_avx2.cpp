@@ -81,13 +81,11 @@ MD5_MULTI_TARGET void md5_multi_avx2x2(uint32_t* state, const uint8_t* const* da
 }
 
 bool md5_avx2_supported() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
+    return md5_x86_has(MD5_X86_AVX2);
 }
 
 bool md5_avx2_preferred() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && !__builtin_cpu_supports("avx512f");
+    return md5_x86_has(MD5_X86_AVX2) && !md5_x86_has(MD5_X86_AVX512F);
 }
 
 #endif

@@ -91,8 +91,7 @@ MD5_MULTI_TARGET void md5_multi_avx512x2(uint32_t* state, const uint8_t* const* 
 }
 
 bool md5_avx512f_supported() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f");
+    return md5_x86_has(MD5_X86_AVX512F);
 }
 
 bool md5_avx512x2_preferred() {

@@ -32,3 +32,8 @@ inline constexpr int md5_shift[64] = {
     4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23, //
     6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, //
 };
+
+// x rotated left by s bits, 0 < s < 32.
+inline constexpr uint32_t md5_rotl(uint32_t x, int s) {
+    return (x << s) | (x >> (32 - s));
+}

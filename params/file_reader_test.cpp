@@ -12,6 +12,7 @@
 
 #include "params/lcf.h"
 #include "params/test_support.h"
+#include "tests/scratch_dir.h"
 
 namespace {
 
@@ -48,13 +49,6 @@ class FileReader : public ::testing::Test {
     std::string text(int32_t id) { return text_of(handle, id); }
     bool has_entry(int32_t id) { return has_entry_for(handle, id); }
 };
-
-// A scratch directory of its own for each test that needs files.
-std::string scratch_directory() {
-    char name[] = "/tmp/file_reader_test.XXXXXX";
-    EXPECT_NE(mkdtemp(name), nullptr);
-    return name;
-}
 
 void write_file(const std::string& path, const std::string& contents) {
     FILE* file = fopen(path.c_str(), "wb");
@@ -258,7 +252,9 @@ TEST_F(FileReader, InputHoldingANulByteIsRefusedWhole) {
 }
 
 TEST_F(FileReader, ReadsFiles) {
-    std::string dir = scratch_directory();
+    scratch_dir scratch;
+    ASSERT_FALSE(scratch.root.empty());
+    const std::string& dir = scratch.root;
     write_file(dir + "/a.conf", "# sample\r\nWord ww\r\nText 42\r\nFlag no");
     EXPECT_EQ(lcf_parse_file(handle, (dir + "/a.conf").c_str()), LCF_OK);
     EXPECT_EQ(text(3), "ww");
@@ -275,7 +271,9 @@ TEST_F(FileReader, ReadsFiles) {
 // Lines placed so that each token, look-ahead and CR LF pair in turn straddles the refills at
 // 8,192 and 16,384 bytes, read both from memory and from a file.
 TEST_F(FileReader, TokensSpanningRefills) {
-    std::string dir = scratch_directory();
+    scratch_dir scratch;
+    ASSERT_FALSE(scratch.root.empty());
+    const std::string& dir = scratch.root;
     const std::string tail = "Text 12345  \r\nWord a b c\r\n# note\r\nFlag  yes \r\n";
     for (size_t boundary : {size_t{8192}, size_t{16384}}) {
         for (size_t shift = 0; shift <= tail.size(); ++shift) {
@@ -356,7 +354,9 @@ TEST_F(FileReader, OverlongTokenEndsTheProcess) {
 
 TEST_F(FileReader, ReadErrorEndsTheProcess) {
     // A directory opens for reading, but reading it fails.
-    std::string dir = scratch_directory();
+    scratch_dir scratch;
+    ASSERT_FALSE(scratch.root.empty());
+    const std::string& dir = scratch.root;
     EXPECT_EXIT(lcf_parse_file(handle, dir.c_str()), testing::ExitedWithCode(2),
                 "^input in flex scanner failed\n$");
 }

@@ -14,6 +14,7 @@
 
 #include "logsink/logsink.h"
 #include "params/lcf_internal.h"
+#include "tests/scratch_dir.h"
 
 namespace {
 
@@ -256,55 +257,42 @@ TEST(UserGroup, OutputsAreOptionalButNotBoth) {
     EXPECT_EQ(user, -1);
 }
 
-// A fresh directory for path creation, removed with everything in it afterwards.
-struct scratch {
-    std::string root;
-    scratch() {
-        char name[] = "/tmp/lcf_make_path_XXXXXX";
-        if (mkdtemp(name) != nullptr) root = name;
-    }
-    ~scratch() {
-        if (!root.empty()) {
-            std::string command = "rm -rf '" + root + "'";
-            (void)system(command.c_str());
-        }
-    }
-    bool is_dir(const std::string& relative) const {
-        struct stat info;
-        return stat((root + "/" + relative).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-    }
-};
+// True when relative names a directory inside dir.
+bool is_dir(const scratch_dir& dir, const std::string& relative) {
+    struct stat info;
+    return stat(dir.path(relative).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
 
 TEST(MakePath, CreatesEveryDirectoryBeforeTheLastSlash) {
-    scratch dir;
+    scratch_dir dir;
     ASSERT_FALSE(dir.root.empty());
     EXPECT_EQ(lcf_make_path((dir.root + "/a/b/c").c_str(), 0755, 0), 0);
-    EXPECT_TRUE(dir.is_dir("a"));
-    EXPECT_TRUE(dir.is_dir("a/b"));
-    EXPECT_FALSE(dir.is_dir("a/b/c"));
+    EXPECT_TRUE(is_dir(dir, "a"));
+    EXPECT_TRUE(is_dir(dir, "a/b"));
+    EXPECT_FALSE(is_dir(dir, "a/b/c"));
     // Existing directories are fine; flag bit 0 creates the last component too.
     EXPECT_EQ(lcf_make_path((dir.root + "/a/b/c").c_str(), 0755, 1), 0);
-    EXPECT_TRUE(dir.is_dir("a/b/c"));
+    EXPECT_TRUE(is_dir(dir, "a/b/c"));
     EXPECT_EQ(lcf_make_path((dir.root + "/x//y").c_str(), 0755, 1), 0);
-    EXPECT_TRUE(dir.is_dir("x/y"));
+    EXPECT_TRUE(is_dir(dir, "x/y"));
     EXPECT_EQ(lcf_make_path((dir.root + "/t/").c_str(), 0755, 0), 0);
-    EXPECT_TRUE(dir.is_dir("t"));
+    EXPECT_TRUE(is_dir(dir, "t"));
 }
 
 TEST(MakePath, RefusesEmptyAndStopsAtOverlongPrefix) {
     EXPECT_EQ(lcf_make_path(nullptr, 0755, 1), 2);
     EXPECT_EQ(lcf_make_path("", 0755, 1), 2);
-    scratch dir;
+    scratch_dir dir;
     ASSERT_FALSE(dir.root.empty());
     // A prefix of 1151 characters fits the directory buffer; one more does not.
     std::string base = dir.root + "/p/";
     std::string fits = base + std::string(1151 - base.size(), 'f');
     EXPECT_EQ(lcf_make_path((fits + "/file").c_str(), 0755, 0), 0);
-    EXPECT_TRUE(dir.is_dir("p"));
+    EXPECT_TRUE(is_dir(dir, "p"));
     std::string too_long = base + std::string(1152 - base.size(), 'g');
     EXPECT_EQ(lcf_make_path((dir.root + "/q/" + std::string(1200, 'g') + "/r").c_str(), 0755, 1),
               1);
-    EXPECT_TRUE(dir.is_dir("q")); // directories made before the stop stay
+    EXPECT_TRUE(is_dir(dir, "q")); // directories made before the stop stay
     EXPECT_EQ(lcf_make_path(too_long.c_str(), 0755, 1), 1);
     EXPECT_EQ(lcf_make_path(too_long.c_str(), 0755, 0), 0); // the last component is not made
 }

@@ -50,7 +50,7 @@ int feed_read(int fd, uint64_t length, md5_context* context) {
         uint64_t left = length - offset;
         size_t chunk = left < read_chunk ? static_cast<size_t>(left) : read_chunk;
         if (read_exact(fd, read_buffer, chunk, offset) != 0) return -1;
-        md5_update(context, read_buffer, static_cast<uint32_t>(chunk));
+        md5_update_scalar(context, read_buffer, static_cast<uint32_t>(chunk));
         offset += chunk;
     }
     return 0;
@@ -208,7 +208,7 @@ int selfcheck_digest_prefix(int fd, uint64_t length, uint8_t digest[16]) {
     md5_context context;
     md5_init(&context);
     int status = feed_read(fd, length, &context) == 0 ? SELFCHECK_OK : SELFCHECK_UNREADABLE;
-    md5_final(digest, &context);
+    md5_final_scalar(digest, &context);
     return status;
 }
 

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <ftw.h>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
@@ -14,22 +13,14 @@
 
 #include "md5/md5.h"
 #include "selfcheck/stamp.h"
+#include "tests/scratch_dir.h"
 
 namespace {
-
-int remove_entry(const char* path, const struct stat*, int, FTW*) {
-    return remove(path);
-}
 
 // A scratch directory of its own for each test, removed with its contents afterwards.
 class SelfcheckFiles : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/vt-selfcheck-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root = pattern;
-    }
-    void TearDown() override { nftw(root.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS); }
+    void SetUp() override { ASSERT_FALSE(root.empty()); }
 
     // Writes content to name in the scratch directory and returns its path.
     std::string write(const std::string& name, const std::string& content) {
@@ -54,7 +45,8 @@ class SelfcheckFiles : public ::testing::Test {
         return content;
     }
 
-    std::string root;
+    scratch_dir scratch;
+    const std::string root = scratch.root;
 };
 
 // The trailer that records the digest of body.

@@ -15,6 +15,7 @@
 #include "md5/md5.h"
 #include "sumwell/file_steps.h"
 #include "sumwell/in_flight.h"
+#include "tests/scratch_dir.h"
 
 namespace {
 
@@ -36,26 +37,6 @@ void change_target(int point, const char* path) {
     off_t size = current_change == CUT ? info.st_size / 2 : info.st_size + 5000;
     ASSERT_EQ(truncate(path, size), 0);
 }
-
-// The files a case sums: "target" of target_size random bytes, each side an "abc" file.
-struct scratch {
-    std::string root;
-    scratch() {
-        char pattern[] = "/tmp/sumwell-steps-XXXXXX";
-        root = mkdtemp(pattern);
-    }
-    ~scratch() {
-        std::string command = "rm -rf '" + root + "'";
-        EXPECT_EQ(system(command.c_str()), 0);
-    }
-    std::string write(const char* name, const std::string& content) const {
-        std::string path = root + "/" + name;
-        FILE* file = fopen(path.c_str(), "wb");
-        fwrite(content.data(), 1, content.size(), file);
-        fclose(file);
-        return path;
-    }
-};
 
 std::string hex_of(const std::string& bytes) {
     uint8_t digest[16];
@@ -111,7 +92,7 @@ TEST(SumwellFileSteps, FileChangedBeforeItsFirstRead) {
     for (const change_case& c : cases) {
         for (size_t size : sizes) {
             for (const mode& m : modes) {
-                scratch dir;
+                scratch_dir dir;
                 std::mt19937 generator(static_cast<unsigned>(size));
                 std::string content(size, '\0');
                 for (char& ch : content) ch = static_cast<char>(generator());
@@ -141,7 +122,8 @@ TEST(SumwellFileSteps, FileChangedBeforeItsFirstRead) {
 // Every kind of outcome writes its line or message, and a message never overtakes the lines
 // before it when both streams share one file (out buffered, err not, as for a program).
 TEST(SumwellFileSteps, OutcomesWrittenInOrderToOneFile) {
-    FILE* shared = tmpfile();
+    scratch_dir dir;
+    FILE* shared = fopen(dir.path("shared").c_str(), "w+");
     ASSERT_NE(shared, nullptr);
     FILE* out = fdopen(dup(fileno(shared)), "w");
     FILE* err = fdopen(dup(fileno(shared)), "w");

@@ -4,9 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <ftw.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,10 +34,6 @@ void drain(int out_fd, int err_fd, std::string& out, std::string& err) {
             }
         }
     }
-}
-
-int remove_entry(const char* path, const struct stat*, int, FTW*) {
-    return remove(path);
 }
 
 std::string program_from(const char* variable, const char* built) {
@@ -97,37 +91,6 @@ std::string pathwise_program() {
 }
 std::string sumwell_program() {
     return program_from("SUMWELL_PROGRAM", SUMWELL_BUILT);
-}
-
-scratch_dir::scratch_dir() {
-    const char* tmp = getenv("TMPDIR");
-    std::string pattern =
-        std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/vt-test-XXXXXX";
-    if (mkdtemp(pattern.data()) != nullptr) root = pattern;
-}
-
-scratch_dir::~scratch_dir() {
-    if (!root.empty()) nftw(root.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
-}
-
-std::string scratch_dir::path(const std::string& name) const {
-    return root + "/" + name;
-}
-
-std::string scratch_dir::write(const std::string& name, const std::string& content) const {
-    std::string full = path(name);
-    FILE* file = fopen(full.c_str(), "wb");
-    if (file != nullptr) {
-        fwrite(content.data(), 1, content.size(), file);
-        fclose(file);
-    }
-    return full;
-}
-
-std::string scratch_dir::write_program(const std::string& name, const std::string& content) const {
-    std::string full = write(name, content);
-    chmod(full.c_str(), 0755);
-    return full;
 }
 
 std::string read_file(const std::string& path) {

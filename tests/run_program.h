@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/scratch_dir.h"
+
 struct run_result {
     std::string out; // everything written to standard output
     std::string err; // everything written to standard error
@@ -28,19 +30,3 @@ std::string sumwell_program();
 
 // The whole content of the file at path; empty when it cannot be read.
 std::string read_file(const std::string& path);
-
-// A fresh empty directory under the system's temporary directory, removed with its contents
-// when the object goes away.
-struct scratch_dir {
-    scratch_dir();
-    ~scratch_dir();
-    scratch_dir(const scratch_dir&) = delete;
-    scratch_dir& operator=(const scratch_dir&) = delete;
-    // The absolute path of name inside the directory.
-    std::string path(const std::string& name) const;
-    // Writes content to name inside the directory and returns its absolute path.
-    std::string write(const std::string& name, const std::string& content) const;
-    // Writes content to name inside the directory as an executable file; returns its path.
-    std::string write_program(const std::string& name, const std::string& content) const;
-    std::string root;
-};
