@@ -54,6 +54,8 @@ struct waiting_file {
     bool taken;
 };
 
+struct worker;
+
 // What every thread of a run shares; everything from slots on is guarded by lock, except the
 // two counters of descriptors, which are atomic so that opening and closing take no lock.
 struct run_state {
@@ -73,6 +75,7 @@ struct run_state {
     uint64_t finished = 0;           // results handed over
     bool stop = false;               // the writer stopped: take no more files
     std::atomic<int> descriptor_waiters{0}; // threads asleep until a descriptor closes
+    worker* workers;                        // every thread's, for the files started early
     std::atomic<int> descriptors{0}; // files open in lanes, all threads together
     std::atomic<uint64_t> closes{0}; // files closed so far
     sync_mutex lock;
@@ -85,6 +88,7 @@ struct lane_file {
     uint64_t index;
     int fd;
     uint64_t unread;
+    bool early; // started before the files ahead of it for its size
 };
 
 // A finished result not yet handed to the writer.
@@ -103,7 +107,9 @@ struct worker {
     lane_file files[md5_lane_limit];
     size_t busy;                    // lanes that are not free
     uint64_t held[md5_lane_limit];  // files taken for lanes and not yet started, in order
+    bool held_early[md5_lane_limit];
     size_t held_first, held_count;
+    int early;                      // files started early in flight, guarded by run->lock
     bool held_wait;         // the first held file waits for a descriptor to close,
     uint64_t held_closes;   // and the run's count of closes was this when its open failed
     handover done[handover_size];
@@ -215,19 +221,27 @@ uint64_t take_entry(run_state* run, uint64_t n) {
     return f.index;
 }
 
-// The waiting entry to start next, with the lock held: the first one, unless the largest is so
-// large that it would be left to finish last in a lane of its own. Every lane advances at the
-// same pace, so a file larger than a lane's share of the waiting bytes must start now.
-uint64_t next_entry(run_state* run) {
+// The waiting entry for w to start next, with the lock held: the first one, unless the
+// largest is so large that it would be left to finish last in a lane of its own. Every lane
+// advances at the same pace, so a file larger than a lane's share of the waiting bytes starts
+// now, on a thread that has no more of such files than any other: two of them on one thread
+// would be left to finish there one after the other. Sets *early when it is such a file.
+uint64_t next_entry(run_state* run, const worker* w, bool* early) {
+    *early = false;
     while (run->large_count > 0 && entry_taken(run, run->large[0])) {
         --run->large_count;
         std::memmove(run->large, run->large + 1, run->large_count * sizeof run->large[0]);
     }
-    if (run->large_count > 0) {
-        uint64_t n = run->large[0];
-        if (run->waiting[n % window].size > run->waiting_bytes / run->lanes_in_all) return n;
+    if (run->large_count == 0) return run->wait_head;
+    uint64_t n = run->large[0];
+    if (run->waiting[n % window].size <= run->waiting_bytes / run->lanes_in_all) {
+        return run->wait_head;
     }
-    return run->wait_head;
+    for (int t = 0; t < run->threads; ++t) {
+        if (run->workers[t].early < w->early) return run->wait_head;
+    }
+    *early = true;
+    return n;
 }
 
 // What take_files found.
@@ -260,7 +274,11 @@ take_result take_files(worker* w, sync_hold& held, size_t wanted) {
             continue;
         }
         if (run->wait_head == run->wait_end) break;
-        w->held[w->held_count++] = take_entry(run, next_entry(run));
+        bool early;
+        uint64_t n = next_entry(run, w, &early);
+        w->held_early[w->held_count] = early;
+        w->early += early;
+        w->held[w->held_count++] = take_entry(run, n);
     }
     if (w->held_count > 0) return TAKE_FILES;
     if (run->next_look >= run->list->count && run->wait_head == run->wait_end) {
@@ -291,6 +309,21 @@ void close_lane_file(worker* w, size_t l) {
     }
 }
 
+// Counts a file started early as no longer in flight.
+void end_early(worker* w, bool early) {
+    if (!early) return;
+    sync_hold held(w->run->lock);
+    --w->early;
+}
+
+// Notes the result of lane l's file and frees the lane.
+void finish_lane(worker* w, size_t l, const file_outcome& outcome) {
+    md5_lanes_free(w->set, l);
+    finish_file(w, w->files[l].index, outcome);
+    end_early(w, w->files[l].early);
+    --w->busy;
+}
+
 // Reads lane l's file's next piece into its buffer and gives it to the lane (first: starts
 // the lane); closes the file after its last piece, and finishes it at a failed read.
 void read_piece(worker* w, size_t l, bool first) {
@@ -303,9 +336,7 @@ void read_piece(worker* w, size_t l, bool first) {
     if (status != 0) {
         file_outcome outcome = {OUTCOME_DIGEST, 0, {}};
         set_read_outcome(status, &outcome);
-        finish_file(w, f.index, outcome);
-        if (!first) md5_lanes_free(w->set, l);
-        --w->busy;
+        finish_lane(w, l, outcome);
     } else if (first) {
         md5_lanes_start(w->set, l, buffer, n, f.unread == 0);
     } else {
@@ -316,7 +347,7 @@ void read_piece(worker* w, size_t l, bool first) {
 // Opens file index and starts it in the free lane l; a file that fails, or that is not regular
 // (summed through a mapping), is finished at once. Returns false when the file must wait for
 // a descriptor to close: the process has none left, but other files of the run hold some.
-bool start_file(worker* w, size_t l, uint64_t index) {
+bool start_file(worker* w, size_t l, uint64_t index, bool early) {
     run_state* run = w->run;
     const char* path = path_of(*run->list, index);
     opened_file file;
@@ -330,16 +361,18 @@ bool start_file(worker* w, size_t l, uint64_t index) {
             return false;
         }
         finish_file(w, index, outcome);
+        end_early(w, early);
         return true;
     }
     if (!file.regular) {
         sum_mapped(&file, run->tail, &outcome);
         finish_file(w, index, outcome);
+        end_early(w, early);
         return true;
     }
     run->descriptors.fetch_add(1);
     ++w->busy;
-    w->files[l] = {index, file.fd, file.size - run->tail};
+    w->files[l] = {index, file.fd, file.size - run->tail, early};
     read_piece(w, l, true);
     return true;
 }
@@ -351,9 +384,7 @@ void tend_lanes(worker* w) {
         if (status == MD5_LANE_DONE) {
             file_outcome outcome = {OUTCOME_DIGEST, 0, {}};
             std::memcpy(outcome.digest, w->set->digest[l], 16);
-            md5_lanes_free(w->set, l);
-            finish_file(w, w->files[l].index, outcome);
-            --w->busy;
+            finish_lane(w, l, outcome);
         } else if (status == MD5_LANE_HUNGRY) {
             read_piece(w, l, false);
         }
@@ -387,7 +418,8 @@ take_result fill_lanes(worker* w) {
         if (held_waits(w)) return TAKE_LATER;
         w->held_wait = false;
         for (size_t k = 0; k < wanted && w->held_count > 0; ++k) {
-            if (!start_file(w, free_lanes[k], w->held[w->held_first])) return TAKE_LATER;
+            size_t h = w->held_first;
+            if (!start_file(w, free_lanes[k], w->held[h], w->held_early[h])) return TAKE_LATER;
             ++w->held_first;
             --w->held_count;
         }
@@ -548,6 +580,7 @@ int sum_with_lanes(const file_list& list, uint32_t tail, int threads, FILE* out,
     }
     run.threads = equipped > 0 ? equipped : 1;
     run.lanes_in_all = 0;
+    run.workers = workers;
     for (int t = 0; t < run.threads; ++t) {
         workers[t].run = &run;
         workers[t].writer = t == 0;
