@@ -31,7 +31,12 @@ struct avx512_ops {
     static constexpr int lanes = 16;
 
     MD5_MULTI_TARGET static vec add(vec x, vec y) { return _mm512_add_epi32(x, y); }
-    MD5_MULTI_TARGET static vec constant(uint32_t k) { return _mm512_set1_epi32(int(k)); }
+    // In assembly, so that the compiler cannot turn a known constant back into an immediate.
+    MD5_MULTI_TARGET static vec broadcast(const uint32_t* p) {
+        vec x;
+        asm("vpbroadcastd %1, %0" : "=v"(x) : "m"(*p));
+        return x;
+    }
     template <int S>
     MD5_MULTI_TARGET static vec rotl(vec x) {
         return _mm512_maskz_rol_epi32(all_lanes, x, S);
