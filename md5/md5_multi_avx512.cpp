@@ -95,6 +95,11 @@ MD5_MULTI_TARGET void md5_multi_avx512x2(uint32_t* state, const uint8_t* const* 
     multi_blocks<avx512_ops, 2>(state, data, count);
 }
 
+MD5_MULTI_TARGET void md5_multi_avx512x3(uint32_t* state, const uint8_t* const* data,
+                                         size_t count) {
+    multi_blocks<avx512_ops, 3>(state, data, count);
+}
+
 bool md5_avx512f_supported() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx512f");
@@ -103,7 +108,7 @@ bool md5_avx512f_supported() {
 bool md5_avx512x2_preferred() {
     if (!md5_avx512f_supported()) return false;
     md5_x86_identity id = md5_x86_identify();
-    return id.amd && id.family == 0x1a;
+    return id.amd && (id.family == 0x19 || id.family == 0x1a);
 }
 
 #endif
