@@ -25,8 +25,8 @@
 // vector register; the "x2" and "x3" kernels interleave two or three groups of lanes, so that
 // independent dependency chains hide each other's latency where vector operations take two
 // cycles (on AMD family 1Ah the 32-lane AVX-512 kernel does 1.55 times the work of the 16-lane
-// one per cycle) or the rotation does (AMD family 19h: 16 lanes 8.9 GB/s, 32 lanes 11.6, 48 lanes
-// 14.0, in the cache).
+// one per cycle) or the rotation does (AMD family 19h, in the cache: 16 lanes about 9.2 GB/s, 32
+// lanes 12.6, 48 lanes 14.7).
 // Which ones md5_digest_batch may use is decided once, on first use, from the processor's vendor,
 // family and features (each kernel's preferred()); among those, it takes for each batch the one
 // with the fewest lanes that still has a lane for every message, since idle lanes cost as much as
