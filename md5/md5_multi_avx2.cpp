@@ -95,4 +95,10 @@ bool md5_avx2_preferred() {
     return __builtin_cpu_supports("avx2") && !__builtin_cpu_supports("avx512f");
 }
 
+bool md5_avx2x2_preferred() {
+    if (!md5_avx2_preferred()) return false;
+    md5_x86_identity id = md5_x86_identify();
+    return id.amd && (id.family == 0x19 || id.family == 0x1a);
+}
+
 #endif
