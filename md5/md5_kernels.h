@@ -95,6 +95,10 @@ struct md5_x86_identity {
     unsigned family;
 };
 md5_x86_identity md5_x86_identify();
+// True for the processors on which interleaved groups of lanes pay: AMD families 19h and 1Ah.
+inline bool md5_x86_groups_pay(md5_x86_identity id) {
+    return id.amd && (id.family == 0x19 || id.family == 0x1a);
+}
 
 // The single-stream kernel on one 32-bit lane of a vector register with AVX-512VL logic and
 // rotations.

@@ -97,8 +97,7 @@ bool md5_avx2_preferred() {
 
 bool md5_avx2x2_preferred() {
     if (!md5_avx2_preferred()) return false;
-    md5_x86_identity id = md5_x86_identify();
-    return id.amd && (id.family == 0x19 || id.family == 0x1a);
+    return md5_x86_groups_pay(md5_x86_identify());
 }
 
 #endif

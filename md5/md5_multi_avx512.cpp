@@ -107,8 +107,7 @@ bool md5_avx512f_supported() {
 
 bool md5_avx512x2_preferred() {
     if (!md5_avx512f_supported()) return false;
-    md5_x86_identity id = md5_x86_identify();
-    return id.amd && (id.family == 0x19 || id.family == 0x1a);
+    return md5_x86_groups_pay(md5_x86_identify());
 }
 
 #endif
