@@ -122,8 +122,12 @@ bool md5_avx512f_supported();
 // family 19h, whose 512-bit rotation takes two and whose 512-bit operations issue two a cycle.
 // There both the two- and the three-group kernels are preferred: each is the fastest for the
 // streams that fill it. Intel's cores run these operations in one cycle, and nothing is known of
-// other processors: they keep the one-group kernel.
+// other processors: they keep the one-group kernel. 32-bit code has 8 vector registers, too few
+// for several groups' states (on family 19h 16 lanes 8.4 GB/s, 32 lanes 8.1, 48 lanes 7.4): there
+// only family 1Ah, whose one group waits twice as long on each step, takes the two-group kernel.
 bool md5_avx512x2_preferred();
+// As md5_avx512x2_preferred, in 64-bit code only.
+bool md5_avx512x3_preferred();
 // True when the processor and the operating system support AVX2.
 bool md5_avx2_supported();
 // True when AVX2 is supported and AVX-512F is not.
@@ -164,7 +168,7 @@ inline constexpr md5_multi_kernel md5_multi_kernel_table[] = {
      .run = md5_multi_avx512x3,
      .lanes = 48,
      .supported = md5_avx512f_supported,
-     .preferred = md5_avx512x2_preferred},
+     .preferred = md5_avx512x3_preferred},
     {.name = "avx512x2",
      .run = md5_multi_avx512x2,
      .lanes = 32,

@@ -107,7 +107,20 @@ bool md5_avx512f_supported() {
 
 bool md5_avx512x2_preferred() {
     if (!md5_avx512f_supported()) return false;
-    return md5_x86_groups_pay(md5_x86_identify());
+    md5_x86_identity id = md5_x86_identify();
+#ifdef __x86_64__
+    return md5_x86_groups_pay(id);
+#else
+    return id.amd && id.family == 0x1a;
+#endif
+}
+
+bool md5_avx512x3_preferred() {
+#ifdef __x86_64__
+    return md5_avx512x2_preferred();
+#else
+    return false;
+#endif
 }
 
 #endif
