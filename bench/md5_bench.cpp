@@ -1,12 +1,13 @@
 // Micro-benchmark of the MD5 kernels this processor runs: md5_update with each single-stream
 // kernel on 64 B, 4 KiB and 1 MiB buffers; each multi-buffer kernel on 4 KiB per lane (bytes
-// summed over all lanes); md5_digest_batch on 10,000 messages of 1 to 8 KiB (MESSAGES=N in the
-// environment for another count: 45 MB of messages stream from memory, 500 stay in the cache) in
-// calls of 16, 32, 48, 64 or all messages, with the automatic choice and with each multi-buffer
-// kernel forced. Reports bytes per second and, on x86, cycles per byte of the fastest
-// stretch of iterations (the least disturbed by other work on the machine): "tsc/B" in
-// time-stamp-counter ticks, which run at the nominal clock, and "cycles/B" in core cycles,
-// converting with the ratio of the two clocks measured at start on a chain of dependent additions.
+// summed over all lanes), the lanes' buffers staggered and exactly 4 KiB apart; md5_digest_batch on
+// 10,000 messages of 1 to 8 KiB (MESSAGES=N in the environment for another count: 45 MB of messages
+// stream from memory, 500 stay in the cache) in calls of 16, 32, 48, 64 or all messages, with the
+// automatic choice and with each multi-buffer kernel forced. Reports bytes per second and, on x86,
+// cycles per byte of the fastest stretch of iterations (the least disturbed by other work on the
+// machine): "tsc/B" in time-stamp-counter ticks, which run at the nominal clock, and "cycles/B" in
+// core cycles, converting with the ratio of the two clocks measured at start on a chain of
+// dependent additions.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -101,13 +102,18 @@ void bench_update(benchmark::State& state, const char* kernel) {
     md5_force_kernel(nullptr);
 }
 
-// One call of the multi-buffer kernel per iteration: 64 blocks (4 KiB) into each lane.
+// One call of the multi-buffer kernel per iteration: 64 blocks (4 KiB) into each lane. With
+// state.range(0) = 0 the lanes' blocks lie 4 KiB + 5 lines apart, so that their reads spread over
+// the first-level cache's sets; with 1 exactly 4 KiB apart, so that every lane's block falls in
+// the same set and more lanes than the set has ways (8 of 32 KiB on AMD family 19h) evict each
+// other: lane buffers at a power-of-two stride cost the kernels much of their speed.
 void bench_multi(benchmark::State& state, const md5_multi_kernel* kernel) {
     constexpr size_t blocks = 64;
-    std::vector<uint8_t> buffer(kernel->lanes * 64 * blocks);
+    size_t stride = 64 * blocks + (state.range(0) ? 0 : 5 * 64);
+    std::vector<uint8_t> buffer(kernel->lanes * stride);
     for (size_t i = 0; i < buffer.size(); ++i) buffer[i] = uint8_t(i * 131 + 7);
     std::vector<const uint8_t*> data(kernel->lanes);
-    for (size_t l = 0; l < kernel->lanes; ++l) data[l] = buffer.data() + l * 64 * blocks;
+    for (size_t l = 0; l < kernel->lanes; ++l) data[l] = buffer.data() + l * stride;
     std::vector<uint32_t> chaining(4 * kernel->lanes, 0x67452301);
     window_timer timer(1);
     for (auto _ : state) {
@@ -115,7 +121,7 @@ void bench_multi(benchmark::State& state, const md5_multi_kernel* kernel) {
         benchmark::DoNotOptimize(chaining.data());
         timer.tick();
     }
-    double bytes = double(buffer.size());
+    double bytes = double(kernel->lanes * 64 * blocks);
     state.SetBytesProcessed(int64_t(double(state.iterations()) * bytes));
     timer.report(state, bytes);
 }
@@ -172,7 +178,10 @@ int main(int argc, char** argv) {
     for (const md5_multi_kernel& k : md5_multi_kernel_table) {
         if (!k.supported()) continue;
         std::string name = std::string("multi/") + k.name;
-        benchmark::RegisterBenchmark(name.c_str(), bench_multi, &k);
+        benchmark::RegisterBenchmark(name.c_str(), bench_multi, &k)
+            ->ArgName("4k_apart")
+            ->Arg(0)
+            ->Arg(1);
     }
     std::vector<const char*> batch_kernels = {nullptr};
     for (const md5_multi_kernel& k : md5_multi_kernel_table) {

@@ -22,9 +22,11 @@
 //   costs no extra work, only a few microseconds of the slower kernel.
 //
 // Multi-buffer kernels advance several independent states at once, one per 32-bit lane of a
-// vector register; the "x2" kernels interleave two groups of lanes, so that two independent
-// dependency chains hide each other's latency where vector operations take two cycles (on AMD
-// family 1Ah the 32-lane AVX-512 kernel does 1.55 times the work of the 16-lane one per cycle).
+// vector register; the "x2" and "x3" kernels interleave two or three groups of lanes, so that
+// independent dependency chains hide each other's latency where vector operations take two
+// cycles (on AMD family 1Ah the 32-lane AVX-512 kernel does 1.55 times the work of the 16-lane
+// one per cycle) or the rotation does (AMD family 19h, in the cache: 16 lanes about 9.2 GB/s, 32
+// lanes 12.6, 48 lanes 14.7).
 // Which ones md5_digest_batch may use is decided once, on first use, from the processor's vendor,
 // family and features (each kernel's preferred()); among those, it takes for each batch the one
 // with the fewest lanes that still has a lane for every message, since idle lanes cost as much as
@@ -64,7 +66,7 @@ struct md5_multi_kernel {
 };
 
 // The most lanes of any multi-buffer kernel.
-inline constexpr size_t md5_max_lanes = 32;
+inline constexpr size_t md5_max_lanes = 48;
 
 // The vector kernels need an x86 compiler that can target those instructions per function.
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__has_include)
@@ -96,6 +98,10 @@ struct md5_x86_identity {
 // vendor with one CPUID instruction (which traps to the hypervisor in a virtual machine, some
 // microseconds). Nothing known where the processor has no identification.
 md5_x86_identity md5_x86_identify();
+// True for the processors on which interleaved groups of lanes pay: AMD families 19h and 1Ah.
+inline bool md5_x86_groups_pay(md5_x86_identity id) {
+    return id.amd && (id.family == 0x19 || id.family == 0x1a);
+}
 
 // The vector extensions the kernels need.
 enum md5_x86_feature { MD5_X86_AVX2, MD5_X86_AVX512F, MD5_X86_AVX512VL };
@@ -111,22 +117,37 @@ bool md5_avx512vl_supported();
 // True when supported and the processor's simple vector operations are known to take one cycle.
 bool md5_avx512vl_candidate();
 
-// Multi-buffer kernels: 16 lanes of AVX-512F, 32 as two groups of 16; 8 lanes of AVX2, 16 as two
-// groups of 8. The two-group AVX2 kernel is preferred nowhere: it paid only on AMD family 1Ah,
-// which has AVX-512 and takes the AVX-512 kernels; it is there to be measured and forced.
+// Multi-buffer kernels: 16 lanes of AVX-512F, 32 as two groups of 16, 48 as three; 8 lanes of
+// AVX2, 16 as two groups of 8.
 void md5_multi_avx512(uint32_t* state, const uint8_t* const* data, size_t count);
 void md5_multi_avx512x2(uint32_t* state, const uint8_t* const* data, size_t count);
+void md5_multi_avx512x3(uint32_t* state, const uint8_t* const* data, size_t count);
 void md5_multi_avx2(uint32_t* state, const uint8_t* const* data, size_t count);
 void md5_multi_avx2x2(uint32_t* state, const uint8_t* const* data, size_t count);
 // True when the processor and the operating system support AVX-512F.
 bool md5_avx512f_supported();
-// True when AVX-512F is supported and the processor is one whose vector additions, rotations
-// and logic take two cycles (AMD family 1Ah), so that two interleaved groups of lanes pay.
+// True when AVX-512F is supported and the processor is one on which interleaved groups of lanes
+// pay: AMD family 1Ah, whose vector additions, rotations and logic take two cycles, and AMD
+// family 19h, whose 512-bit rotation takes two and whose 512-bit operations issue two a cycle.
+// There both the two- and the three-group kernels are preferred: each is the fastest for the
+// streams that fill it. Intel's cores run these operations in one cycle, and nothing is known of
+// other processors: they keep the one-group kernel. 32-bit code has 8 vector registers, too few
+// for several groups' states (on family 19h 16 lanes 8.4 GB/s, 32 lanes 8.1, 48 lanes 7.4): there
+// only family 1Ah, whose one group waits twice as long on each step, takes the two-group kernel.
 bool md5_avx512x2_preferred();
+// As md5_avx512x2_preferred, in 64-bit code only.
+bool md5_avx512x3_preferred();
 // True when the processor and the operating system support AVX2.
 bool md5_avx2_supported();
 // True when AVX2 is supported and AVX-512F is not.
 bool md5_avx2_preferred();
+// True when md5_avx2_preferred is and the processor is AMD family 19h or 1Ah. An AVX2 step is a
+// chain of about 6 one-cycle operations among 10 that issue four a cycle, so a second group fills
+// the idle units: on family 19h with AVX-512 (which takes the AVX-512 kernels) the two-group
+// kernel does 1.56 times the work of the one-group kernel, and the family's processors without
+// AVX-512, whose 256-bit units are of the same design, should gain alike (not measured). Intel's
+// and unknown processors keep the one-group kernel.
+bool md5_avx2x2_preferred();
 #endif
 // True when the processor has no vector kernel: the portable fallback is the only one.
 bool md5_multi_portable_preferred();
@@ -152,6 +173,11 @@ inline constexpr md5_kernel md5_kernel_table[] = {
 // Every multi-buffer kernel, most lanes first.
 inline constexpr md5_multi_kernel md5_multi_kernel_table[] = {
 #ifdef MD5_HAVE_X86_KERNELS
+    {.name = "avx512x3",
+     .run = md5_multi_avx512x3,
+     .lanes = 48,
+     .supported = md5_avx512f_supported,
+     .preferred = md5_avx512x3_preferred},
     {.name = "avx512x2",
      .run = md5_multi_avx512x2,
      .lanes = 32,
@@ -166,7 +192,7 @@ inline constexpr md5_multi_kernel md5_multi_kernel_table[] = {
      .run = md5_multi_avx2x2,
      .lanes = 16,
      .supported = md5_avx2_supported,
-     .preferred = md5_kernel_never},
+     .preferred = md5_avx2x2_preferred},
     {.name = "avx2",
      .run = md5_multi_avx2,
      .lanes = 8,

@@ -109,7 +109,7 @@ TEST_F(KernelTest, AutomaticChoiceIsACandidateAndCandidatesAreSupported) {
 
     // Multi-buffer: a preferred kernel with a lane for every stream where there is one.
     for (const md5_multi_kernel& k : md5_multi_kernel_table) EXPECT_LE(k.lanes, md5_max_lanes);
-    for (size_t streams : {1, 3, 8, 9, 16, 17, 32, 1000}) {
+    for (size_t streams : {1, 3, 8, 9, 16, 17, 32, 33, 48, 49, 1000}) {
         const md5_multi_kernel* chosen = md5_multi_kernel_for(streams);
         EXPECT_TRUE(chosen->supported() && chosen->preferred()) << chosen->name;
         for (const md5_multi_kernel& k : md5_multi_kernel_table) {

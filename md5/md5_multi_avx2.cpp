@@ -17,7 +17,12 @@ struct avx2_ops {
     static constexpr int lanes = 8;
 
     MD5_MULTI_TARGET static vec add(vec x, vec y) { return _mm256_add_epi32(x, y); }
-    MD5_MULTI_TARGET static vec constant(uint32_t k) { return _mm256_set1_epi32(int(k)); }
+    // In assembly, so that the compiler cannot turn a known constant back into an immediate.
+    MD5_MULTI_TARGET static vec broadcast(const uint32_t* p) {
+        vec x;
+        asm("vpbroadcastd %1, %0" : "=x"(x) : "m"(*p));
+        return x;
+    }
     template <int S>
     MD5_MULTI_TARGET static vec rotl(vec x) {
         return _mm256_or_si256(_mm256_slli_epi32(x, S), _mm256_srli_epi32(x, 32 - S));
@@ -86,6 +91,11 @@ bool md5_avx2_supported() {
 
 bool md5_avx2_preferred() {
     return md5_x86_has(MD5_X86_AVX2) && !md5_x86_has(MD5_X86_AVX512F);
+}
+
+bool md5_avx2x2_preferred() {
+    if (!md5_avx2_preferred()) return false;
+    return md5_x86_groups_pay(md5_x86_identify());
 }
 
 #endif

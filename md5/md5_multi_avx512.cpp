@@ -31,7 +31,12 @@ struct avx512_ops {
     static constexpr int lanes = 16;
 
     MD5_MULTI_TARGET static vec add(vec x, vec y) { return _mm512_add_epi32(x, y); }
-    MD5_MULTI_TARGET static vec constant(uint32_t k) { return _mm512_set1_epi32(int(k)); }
+    // In assembly, so that the compiler cannot turn a known constant back into an immediate.
+    MD5_MULTI_TARGET static vec broadcast(const uint32_t* p) {
+        vec x;
+        asm("vpbroadcastd %1, %0" : "=v"(x) : "m"(*p));
+        return x;
+    }
     template <int S>
     MD5_MULTI_TARGET static vec rotl(vec x) {
         return _mm512_maskz_rol_epi32(all_lanes, x, S);
@@ -90,6 +95,11 @@ MD5_MULTI_TARGET void md5_multi_avx512x2(uint32_t* state, const uint8_t* const* 
     multi_blocks<avx512_ops, 2>(state, data, count);
 }
 
+MD5_MULTI_TARGET void md5_multi_avx512x3(uint32_t* state, const uint8_t* const* data,
+                                         size_t count) {
+    multi_blocks<avx512_ops, 3>(state, data, count);
+}
+
 bool md5_avx512f_supported() {
     return md5_x86_has(MD5_X86_AVX512F);
 }
@@ -97,7 +107,19 @@ bool md5_avx512f_supported() {
 bool md5_avx512x2_preferred() {
     if (!md5_avx512f_supported()) return false;
     md5_x86_identity id = md5_x86_identify();
+#ifdef __x86_64__
+    return md5_x86_groups_pay(id);
+#else
     return id.amd && id.family == 0x1a;
+#endif
+}
+
+bool md5_avx512x3_preferred() {
+#ifdef __x86_64__
+    return md5_avx512x2_preferred();
+#else
+    return false;
+#endif
 }
 
 #endif
