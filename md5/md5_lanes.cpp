@@ -60,7 +60,7 @@ void settle(md5_lanes* set, size_t l) {
 void take_piece(md5_lanes* set, size_t l, const uint8_t* piece, uint64_t length, bool last) {
     set->total[l] += length;
     set->last[l] = last;
-    if (set->carried[l] > 0) {
+    if (set->carried[l] > 0 && length > 0) {
         size_t room = 64 - set->carried[l];
         size_t n = length < room ? size_t(length) : room;
         std::memcpy(set->carry[l] + set->carried[l], piece, n);
