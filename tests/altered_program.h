@@ -185,3 +185,12 @@ struct fault_case {
     const std::string* code;
     std::vector<std::string> functions;
 };
+
+// The faults and the hang that the check's guard must turn into the refusal, in the code that
+// computes the digest.
+inline const fault_case digest_faults[] = {
+    {"illegal instruction", &illegal_instruction, digest_functions},
+    {"endless loop", &endless_loop, digest_functions},
+    {"breakpoint in md5_update_scalar", &breakpoint, {"md5_update_scalar"}},
+    {"breakpoint in md5_blocks_scalar", &breakpoint, {"md5_blocks_scalar"}},
+};

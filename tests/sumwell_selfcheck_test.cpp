@@ -102,14 +102,8 @@ TEST_F(SumwellSelfcheck, AFaultOrAHangInTheDigestCodeEndsInTheRefusal) {
     std::string intact = original;
     ASSERT_TRUE(restamp(intact));
     ASSERT_EQ(intact, original) << "restamping the intact program changed its trailer";
-    const fault_case cases[] = {
-        {"illegal instruction", &illegal_instruction, digest_functions},
-        {"endless loop", &endless_loop, digest_functions},
-        {"breakpoint in md5_update_scalar", &breakpoint, {"md5_update_scalar"}},
-        {"breakpoint in md5_blocks_scalar", &breakpoint, {"md5_blocks_scalar"}},
-    };
     int n = 0;
-    for (const fault_case& c : cases) {
+    for (const fault_case& c : digest_faults) {
         std::string altered = original;
         if (alter_functions(altered, symbols_of(sumwell_program()), c.functions, *c.code) == 0) {
             GTEST_SKIP() << "the built sumwell carries no symbol table";

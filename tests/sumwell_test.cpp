@@ -160,6 +160,19 @@ struct message_case {
     std::string err;
 };
 
+// Runs each case in dir and expects status 0 with exactly its output and messages.
+template <size_t N>
+void expect_messages(const scratch_dir& dir, const message_case (&cases)[N]) {
+    run_options options;
+    options.directory = dir.root;
+    for (const message_case& c : cases) {
+        run_result r = sumwell(c.args, options);
+        EXPECT_EQ(r.status, 0) << c.what;
+        EXPECT_EQ(r.out, c.out) << c.what;
+        EXPECT_EQ(r.err, c.err) << c.what;
+    }
+}
+
 TEST(SumwellMessages, FilesTailsAndOptions) {
     scratch_dir dir;
     dir.write("ten", "0123456789");
@@ -197,14 +210,7 @@ TEST(SumwellMessages, FilesTailsAndOptions) {
         {"no file arguments", {}, "", ""},
         {"only a tail", {"-t", "3"}, "", ""},
     };
-    run_options options;
-    options.directory = dir.root;
-    for (const message_case& c : cases) {
-        run_result r = sumwell(c.args, options);
-        EXPECT_EQ(r.status, 0) << c.what;
-        EXPECT_EQ(r.out, c.out) << c.what;
-        EXPECT_EQ(r.err, c.err) << c.what;
-    }
+    expect_messages(dir, cases);
 }
 
 // A directory passes stat and open; mapping it fails (or it is too small where its size is 0).
@@ -430,14 +436,7 @@ TEST(SumwellLargeFile, NegativeTailRefusesEveryFile) {
          "",
          refused("h3") + too_small + refused("h5") + too_small},
     };
-    run_options options;
-    options.directory = dir.root;
-    for (const message_case& c : cases) {
-        run_result r = sumwell(c.args, options);
-        EXPECT_EQ(r.status, 0) << c.what;
-        EXPECT_EQ(r.out, c.out) << c.what;
-        EXPECT_EQ(r.err, c.err) << c.what;
-    }
+    expect_messages(dir, cases);
 }
 
 } // namespace
