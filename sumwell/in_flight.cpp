@@ -34,7 +34,9 @@ constexpr uint64_t look_batch = 16;
 // started early; the list keeps the largest ones that fit.
 constexpr uint64_t large_file = 1 << 20;
 constexpr size_t large_list_size = 64;
-// Results one thread hands over in one go.
+// Results a thread other than the writer gathers before it hands them over, unless it waits.
+constexpr size_t handover_batch = 16;
+// Results one thread hands over in one go at most.
 constexpr size_t handover_size = md5_lane_limit + look_batch;
 // Buffers start on a page boundary: the kernel copies into them a page at a time.
 constexpr size_t buffer_alignment = 4096;
@@ -77,7 +79,8 @@ struct run_state {
     uint64_t next_look = 0;          // the first file nobody has looked at
     uint64_t next_write = 0;         // the first file whose result is not written yet
     uint64_t finished = 0;           // results handed over
-    bool stop = false;               // the writer stopped: take no more files
+    std::atomic<uint64_t> handed{0}; // the same, for the writer to look at without the lock
+    std::atomic<bool> stop{false};   // the writer stopped: take no more files
     std::atomic<int> descriptor_waiters{0}; // threads asleep until a descriptor closes
     worker* workers;                        // every thread's, for the files started early
     std::atomic<int> descriptors{0}; // files open in lanes, all threads together
@@ -136,6 +139,7 @@ void hand_over_locked(run_state* run, const handover* done, size_t count) {
         s.done = true;
     }
     run->finished += count;
+    run->handed.store(run->finished);
     if (count > 0) sync_notify_all(run->changed);
 }
 
@@ -430,14 +434,17 @@ take_result fill_lanes(worker* w) {
     }
 }
 
-// Writes the results that are ready, in order. Returns 0, or the errno value of a failed write
-// to out (the run then stops).
-int write_ready(run_state* run, FILE* out, FILE* err) {
+// Writes the results that are ready, in order; *seen is the count of results handed over
+// when the writer last found no more to write, and nothing is looked at while it is the same.
+// Returns 0, or the errno value of a failed write to out (the run then stops).
+int write_ready(run_state* run, uint64_t* seen, FILE* out, FILE* err) {
     const file_list& list = *run->list;
     constexpr size_t batch = 64;
     file_outcome ready[batch];
     size_t taken = 0;
     uint64_t at;
+    uint64_t handed = run->handed.load();
+    if (handed == *seen) return 0;
     {
         sync_hold held(run->lock);
         at = run->next_write;
@@ -448,6 +455,7 @@ int write_ready(run_state* run, FILE* out, FILE* err) {
             s.done = false;
         }
     }
+    if (taken < batch) *seen = handed;
     if (taken == 0) return 0;
     int error = 0;
     for (size_t i = 0; i < taken && error == 0; ++i) {
@@ -494,15 +502,18 @@ bool wait_for_work(worker* w) {
 // Returns 0, or the errno value of the writer's first failed write to out.
 int run_lanes(worker* w, FILE* out, FILE* err) {
     int error = 0;
+    uint64_t seen = 0;
     for (;;) {
-        hand_over(w);
-        if (w->writer && (error = write_ready(w->run, out, err)) != 0) break;
+        // Another thread's results go over a few at a time, each a lock fewer; they wait for
+        // at most a few pieces' digests.
+        if (w->writer || w->done_count >= handover_batch) hand_over(w);
+        if (w->writer && (error = write_ready(w->run, &seen, out, err)) != 0) break;
         take_result got = fill_lanes(w);
-        if (got == TAKE_WRITE) continue;
-        {
-            sync_hold held(w->run->lock);
-            if (w->run->stop) break;
+        if (got == TAKE_WRITE) {
+            seen = UINT64_MAX; // a result is ready: look
+            continue;
         }
+        if (w->run->stop.load()) break;
         bool ran = md5_lanes_run(w->set);
         tend_lanes(w);
         if (ran || w->busy > 0) continue;
