@@ -80,6 +80,7 @@ struct run_state {
     uint64_t next_write = 0;         // the first file whose result is not written yet
     uint64_t finished = 0;           // results handed over
     std::atomic<uint64_t> handed{0}; // the same, for the writer to look at without the lock
+    std::atomic<uint64_t> writing{0}; // next_write, for the other threads to look at likewise
     std::atomic<bool> stop{false};   // the writer stopped: take no more files
     std::atomic<int> descriptor_waiters{0}; // threads asleep until a descriptor closes
     worker* workers;                        // every thread's, for the files started early
@@ -149,6 +150,17 @@ void hand_over(worker* w) {
     sync_hold held(w->run->lock);
     hand_over_locked(w->run, w->done, w->done_count);
     w->done_count = 0;
+}
+
+// True when w's results go to the writer now: always from the writer itself; from another
+// thread a few at a time, each a lock fewer, but at once when the writer needs one of them next.
+bool hands_over_now(const worker* w) {
+    if (w->writer || w->done_count >= handover_batch) return true;
+    uint64_t next = w->run->writing.load();
+    for (size_t i = 0; i < w->done_count; ++i) {
+        if (w->done[i].index == next) return true;
+    }
+    return false;
 }
 
 // Notes file index's result for the writer; hands the results over when the list is full.
@@ -463,6 +475,7 @@ int write_ready(run_state* run, uint64_t* seen, FILE* out, FILE* err) {
     }
     sync_hold held(run->lock);
     run->next_write = at + taken;
+    run->writing.store(at + taken);
     if (error != 0) run->stop = true;
     sync_notify_all(run->changed);
     return error;
@@ -504,9 +517,7 @@ int run_lanes(worker* w, FILE* out, FILE* err) {
     int error = 0;
     uint64_t seen = 0;
     for (;;) {
-        // Another thread's results go over a few at a time, each a lock fewer; they wait for
-        // at most a few pieces' digests.
-        if (w->writer || w->done_count >= handover_batch) hand_over(w);
+        if (hands_over_now(w)) hand_over(w);
         if (w->writer && (error = write_ready(w->run, &seen, out, err)) != 0) break;
         take_result got = fill_lanes(w);
         if (got == TAKE_WRITE) {
