@@ -566,7 +566,7 @@ bool equip(worker* w, size_t lanes) {
 }
 
 void unequip(worker* w) {
-    if (w->buffers != fallback_buffer) free(w->buffers);
+    free(w->buffers);
     free(w->set);
 }
 
@@ -626,9 +626,7 @@ int sum_with_lanes(const file_list& list, uint32_t tail, int threads, FILE* out,
     }
     int error = run_lanes(&workers[0], out, err);
     for (int t = 1; t < started; ++t) pthread_join(ids[t], nullptr);
-    if (equipped > 0) {
-        for (int t = 0; t < equipped; ++t) unequip(&workers[t]);
-    }
+    for (int t = 0; t < equipped; ++t) unequip(&workers[t]);
     free(run.slots);
     free(run.waiting);
     free(workers);

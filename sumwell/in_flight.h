@@ -1,6 +1,7 @@
-// Summing a whole command line with several files in flight: their metadata calls, reads and
-// digests spread over the processors the process may use, while one thread writes every line and
-// message in command-line order, byte for byte what one run per file would print.
+// Summing a whole command line with many files in flight: each processor the process may use
+// digests a file in each lane of its MD5 lane set, reading it piece by piece, while one thread
+// writes every line and message in command-line order, byte for byte what one run per file
+// would print.
 #pragma once
 
 #include <cstdint>
