@@ -23,6 +23,22 @@ void wipe(void* memory, size_t n) {
     asm volatile("" : : "r"(memory) : "memory");
 }
 
+// Copies lane l's chaining values out of the set, or back into it.
+void get_state(const md5_lanes* set, size_t l, uint32_t out[4]) {
+    for (size_t w = 0; w < 4; ++w) out[w] = set->state[w * set->count + l];
+}
+void put_state(md5_lanes* set, size_t l, const uint32_t in[4]) {
+    for (size_t w = 0; w < 4; ++w) set->state[w * set->count + l] = in[w];
+}
+
+// Compresses blocks whole blocks at data into lane l's state with the single-stream kernel.
+void process_alone(md5_lanes* set, size_t l, const uint8_t* data, size_t blocks) {
+    uint32_t state[4];
+    get_state(set, l, state);
+    md5_process_blocks(state, data, blocks);
+    put_state(set, l, state);
+}
+
 // Compresses the lane's carried bytes, the padding and the bit count into its state, writes
 // the digest and marks the lane done.
 void finish(md5_lanes* set, size_t l) {
@@ -33,8 +49,10 @@ void finish(md5_lanes* set, size_t l) {
     size_t tail_blocks = rest < 56 ? 1 : 2;
     uint64_t bits = set->total[l] << 3;
     for (int i = 0; i < 8; ++i) tail[64 * tail_blocks - 8 + size_t(i)] = uint8_t(bits >> (8 * i));
-    md5_process_blocks(set->state[l], tail, tail_blocks);
-    for (int i = 0; i < 16; ++i) set->digest[l][i] = uint8_t(set->state[l][i / 4] >> (8 * (i % 4)));
+    uint32_t state[4];
+    get_state(set, l, state);
+    md5_process_blocks(state, tail, tail_blocks);
+    for (int i = 0; i < 16; ++i) set->digest[l][i] = uint8_t(state[i / 4] >> (8 * (i % 4)));
     wipe(tail, sizeof tail);
     wipe(set->carry[l], sizeof set->carry[l]);
     set->carried[l] = 0;
@@ -68,7 +86,7 @@ void take_piece(md5_lanes* set, size_t l, const uint8_t* piece, uint64_t length,
         piece += n;
         length -= n;
         if (set->carried[l] == 64) {
-            md5_process_blocks(set->state[l], set->carry[l], 1);
+            process_alone(set, l, set->carry[l], 1);
             set->carried[l] = 0;
         }
     }
@@ -92,11 +110,14 @@ void advance_lane(md5_lanes* set, size_t l, uint64_t blocks) {
 void run_alone(md5_lanes* set, size_t l) {
     uint64_t blocks = set->left[l] / 64;
     const uint8_t* data = set->data[l];
+    uint32_t state[4];
+    get_state(set, l, state);
     for (uint64_t done = 0; done < blocks;) {
         uint64_t n = blocks - done < largest_run ? blocks - done : largest_run;
-        md5_process_blocks(set->state[l], data + 64 * done, size_t(n));
+        md5_process_blocks(state, data + 64 * done, size_t(n));
         done += n;
     }
+    put_state(set, l, state);
     advance_lane(set, l, blocks);
 }
 
@@ -109,12 +130,12 @@ void run_group(md5_lanes* set, const md5_multi_kernel* kernel, const size_t* lan
     const uint8_t* data[md5_max_lanes];
     for (size_t k = 0; k < width; ++k) {
         size_t l = lanes[k < n ? k : 0];
-        for (size_t w = 0; w < 4; ++w) state[w * width + k] = set->state[l][w];
+        for (size_t w = 0; w < 4; ++w) state[w * width + k] = set->state[w * set->count + l];
         data[k] = set->data[l];
     }
     kernel->run(state, data, size_t(blocks));
     for (size_t k = 0; k < n; ++k) {
-        for (size_t w = 0; w < 4; ++w) set->state[lanes[k]][w] = state[w * width + k];
+        for (size_t w = 0; w < 4; ++w) set->state[w * set->count + lanes[k]] = state[w * width + k];
     }
 }
 
@@ -135,7 +156,7 @@ void md5_lanes_init(md5_lanes* set, size_t count) {
 
 void md5_lanes_start(md5_lanes* set, size_t lane, const uint8_t* piece, uint64_t length,
                      bool last) {
-    for (size_t w = 0; w < 4; ++w) set->state[lane][w] = initial_state[w];
+    put_state(set, lane, initial_state);
     set->total[lane] = 0;
     set->carried[lane] = 0;
     take_piece(set, lane, piece, length, last);
@@ -148,7 +169,8 @@ void md5_lanes_feed(md5_lanes* set, size_t lane, const uint8_t* piece, uint64_t 
 
 void md5_lanes_free(md5_lanes* set, size_t lane) {
     wipe(set->carry[lane], sizeof set->carry[lane]);
-    wipe(set->state[lane], sizeof set->state[lane]);
+    uint32_t zero[4] = {};
+    put_state(set, lane, zero);
     set->carried[lane] = 0;
     set->status[lane] = MD5_LANE_FREE;
 }
@@ -169,6 +191,12 @@ bool md5_lanes_run(md5_lanes* set) {
         return true;
     }
     const md5_multi_kernel* kernel = md5_multi_kernel_for(n);
+    if (n == set->count && kernel->lanes == n) {
+        // Every lane runs, in the kernel's own layout: nothing to gather.
+        kernel->run(set->state, set->data, size_t(blocks));
+        for (size_t l = 0; l < n; ++l) advance_lane(set, l, blocks);
+        return true;
+    }
     for (size_t first = 0; first < n; first += kernel->lanes) {
         size_t group = n - first < kernel->lanes ? n - first : kernel->lanes;
         run_group(set, kernel, running + first, group, blocks);
