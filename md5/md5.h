@@ -50,7 +50,7 @@ struct md5_lanes {
     size_t count; // lanes in the set
     uint8_t status[md5_lane_limit];
     uint8_t digest[md5_lane_limit][16];
-    uint32_t state[4 * md5_lane_limit]; // chaining word w of lane l at state[w * count + l]
+    uint32_t state[4 * md5_lane_limit];  // chaining word w of lane l at state[w * count + l]
     const uint8_t* data[md5_lane_limit]; // the piece's bytes not yet compressed
     uint64_t left[md5_lane_limit];       // how many
     uint64_t total[md5_lane_limit];      // bytes of the stream given so far

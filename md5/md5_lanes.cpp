@@ -162,8 +162,7 @@ void md5_lanes_start(md5_lanes* set, size_t lane, const uint8_t* piece, uint64_t
     take_piece(set, lane, piece, length, last);
 }
 
-void md5_lanes_feed(md5_lanes* set, size_t lane, const uint8_t* piece, uint64_t length,
-                    bool last) {
+void md5_lanes_feed(md5_lanes* set, size_t lane, const uint8_t* piece, uint64_t length, bool last) {
     take_piece(set, lane, piece, length, last);
 }
 

@@ -35,10 +35,14 @@ struct stream {
 // empty (a read that returned nothing yet).
 size_t piece_size(std::mt19937& generator) {
     switch (generator() % 6) {
-    case 0: return 0;
-    case 1: return 64 * (1 + generator() % 40);
-    case 2: return 1 + generator() % 63;
-    default: return 1 + generator() % 3000;
+    case 0:
+        return 0;
+    case 1:
+        return 64 * (1 + generator() % 40);
+    case 2:
+        return 1 + generator() % 63;
+    default:
+        return 1 + generator() % 3000;
     }
 }
 

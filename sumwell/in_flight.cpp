@@ -63,7 +63,8 @@ struct waiting_file {
 struct worker;
 
 // What every thread of a run shares; everything from slots on is guarded by lock, except the
-// two counters of descriptors, which are atomic so that opening and closing take no lock.
+// atomics, which let a thread open and close files, and the writer and the others look at each
+// other's progress, without taking it.
 struct run_state {
     const file_list* list;
     uint32_t tail;
@@ -74,18 +75,18 @@ struct run_state {
     uint64_t wait_head = 0; // the first entry not known to be taken
     uint64_t wait_end = 0;  // one past the last entry
     uint64_t waiting_bytes = 0;
-    uint64_t large[large_list_size]; // entries of waiting files of large_file bytes or more,
-    size_t large_count = 0;          // largest first
-    uint64_t next_look = 0;          // the first file nobody has looked at
-    uint64_t next_write = 0;         // the first file whose result is not written yet
-    uint64_t finished = 0;           // results handed over
-    std::atomic<uint64_t> handed{0}; // the same, for the writer to look at without the lock
-    std::atomic<uint64_t> writing{0}; // next_write, for the other threads to look at likewise
-    std::atomic<bool> stop{false};   // the writer stopped: take no more files
+    uint64_t large[large_list_size];        // entries of waiting files of large_file bytes or more,
+    size_t large_count = 0;                 // largest first
+    uint64_t next_look = 0;                 // the first file nobody has looked at
+    uint64_t next_write = 0;                // the first file whose result is not written yet
+    uint64_t finished = 0;                  // results handed over
+    std::atomic<uint64_t> handed{0};        // the same, for the writer to look at without the lock
+    std::atomic<uint64_t> writing{0};       // next_write, for the other threads to look at likewise
+    std::atomic<bool> stop{false};          // the writer stopped: take no more files
     std::atomic<int> descriptor_waiters{0}; // threads asleep until a descriptor closes
     worker* workers;                        // every thread's, for the files started early
-    std::atomic<int> descriptors{0}; // files open in lanes, all threads together
-    std::atomic<uint64_t> closes{0}; // files closed so far
+    std::atomic<int> descriptors{0};        // files open in lanes, all threads together
+    std::atomic<uint64_t> closes{0};        // files closed so far
     sync_mutex lock;
     sync_condition changed; // a result, a moved window, a waiting file or a closed descriptor
 };
@@ -113,13 +114,13 @@ struct worker {
     uint8_t* buffers; // piece bytes per lane
     size_t piece;
     lane_file files[md5_lane_limit];
-    size_t busy;                    // lanes that are not free
-    uint64_t held[md5_lane_limit];  // files taken for lanes and not yet started, in order
+    size_t busy;                   // lanes that are not free
+    uint64_t held[md5_lane_limit]; // files taken for lanes and not yet started, in order
     bool held_early[md5_lane_limit];
     size_t held_first, held_count;
-    int early;                      // files started early in flight, guarded by run->lock
-    bool held_wait;         // the first held file waits for a descriptor to close,
-    uint64_t held_closes;   // and the run's count of closes was this when its open failed
+    int early;            // files started early in flight, guarded by run->lock
+    bool held_wait;       // the first held file waits for a descriptor to close,
+    uint64_t held_closes; // and the run's count of closes was this when its open failed
     handover done[handover_size];
     size_t done_count;
 };
