@@ -40,8 +40,8 @@ dpkg_quietly() {
 # through the function that the installed completion registered for it, and prints the offers.
 complete_installed() {
   bash -c 'source /usr/share/bash-completion/completions/pathwise || exit 99
-    spec=$(complete -p -- "$1") || exit 97; spec=${spec#*-F }
-    COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); ${spec%% *} || exit 98
+    registered=$(complete -p -- "$1") || exit 97; registered=${registered#*-F }
+    COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); ${registered%% *} || exit 98
     echo "${COMPREPLY[*]}"' complete "$@"
 }
 

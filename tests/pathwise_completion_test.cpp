@@ -24,8 +24,8 @@ completion complete_with_options(const std::vector<std::string>& words,
     std::vector<std::string> args = {
         "-c",
         "source \"$0\" || exit 99; compopt() { printf 'compopt %s\\n' \"$*\"; }; "
-        "spec=$(complete -p -- \"$2\") || exit 97; spec=${spec#*-F }; "
-        "COMP_WORDS=(\"${@:2}\"); COMP_CWORD=$1; ${spec%% *} || exit 98; "
+        "registered=$(complete -p -- \"$2\") || exit 97; registered=${registered#*-F }; "
+        "COMP_WORDS=(\"${@:2}\"); COMP_CWORD=$1; ${registered%% *} || exit 98; "
         "printf '%s\\n' \"${COMPREPLY[@]}\"",
         VT_COMPLETION_SCRIPT, std::to_string(words.size() - 1)};
     args.insert(args.end(), words.begin(), words.end());
