@@ -120,7 +120,7 @@ struct worker {
     size_t held_first, held_count;
     int early;            // files started early in flight, guarded by run->lock
     bool held_wait;       // the first held file waits for a descriptor to close,
-    uint64_t held_closes; // and the run's count of closes was this when its open failed
+    uint64_t held_closes; // and the run's count of closes was this when its open began
     handover done[handover_size];
     size_t done_count;
 };
@@ -309,25 +309,30 @@ take_result take_files(worker* w, sync_hold& held, size_t wanted) {
 }
 
 // True when the held files wait for a descriptor: none of the run's files has closed since the
-// first one's open failed, and some are open.
+// first one's open began, and some are open or being opened.
 bool held_waits(const worker* w) {
     return w->held_wait && w->run->closes.load() == w->held_closes &&
            w->run->descriptors.load() > 0;
+}
+
+// Gives back a descriptor counted in run->descriptors: closed, or never had (its open
+// failed). Either way a thread waiting for a descriptor looks again.
+void drop_descriptor(run_state* run, bool closed) {
+    run->descriptors.fetch_sub(1);
+    if (closed) run->closes.fetch_add(1);
+    // A waiter counts itself before it looks at the counts: either it sees this change, or
+    // this sees it and wakes it (under the lock, so not before it sleeps).
+    if (run->descriptor_waiters.load() > 0) {
+        sync_hold held(run->lock);
+        sync_notify_all(run->changed);
+    }
 }
 
 // Closes lane l's file, whose last piece is read or whose read failed.
 void close_lane_file(worker* w, size_t l) {
     close(w->files[l].fd);
     w->files[l].fd = -1;
-    run_state* run = w->run;
-    run->descriptors.fetch_sub(1);
-    run->closes.fetch_add(1);
-    // A waiter counts itself before it looks at closes: either it sees this close, or this
-    // sees it and wakes it (under the lock, so not before it sleeps).
-    if (run->descriptor_waiters.load() > 0) {
-        sync_hold held(run->lock);
-        sync_notify_all(run->changed);
-    }
+    drop_descriptor(w->run, true);
 }
 
 // Counts a file started early as no longer in flight.
@@ -374,9 +379,17 @@ bool start_file(worker* w, size_t l, uint64_t index, bool early) {
     opened_file file;
     file_outcome outcome;
     uint64_t closes = run->closes.load();
+    // The descriptor is counted before the open: a thread whose open fails meanwhile then
+    // knows that this one may come free.
+    run->descriptors.fetch_add(1);
     if (!open_looked_at(path, run->tail, &file, &outcome)) {
-        bool no_descriptor = outcome.error == EMFILE || outcome.error == ENFILE;
-        if (outcome.kind == OUTCOME_OPEN && no_descriptor && run->descriptors.load() > 0) {
+        bool opened = outcome.kind != OUTCOME_OPEN;
+        drop_descriptor(run, opened);
+        bool no_descriptor = !opened && (outcome.error == EMFILE || outcome.error == ENFILE);
+        // Wait while another file holds a descriptor; try again at once if one closed since
+        // this open began.
+        bool may_free = run->descriptors.load() > 0 || run->closes.load() != closes;
+        if (no_descriptor && may_free) {
             w->held_wait = true;
             w->held_closes = closes;
             return false;
@@ -387,11 +400,11 @@ bool start_file(worker* w, size_t l, uint64_t index, bool early) {
     }
     if (!file.regular) {
         sum_mapped(&file, run->tail, &outcome);
+        drop_descriptor(run, true);
         finish_file(w, index, outcome);
         end_early(w, early);
         return true;
     }
-    run->descriptors.fetch_add(1);
     ++w->busy;
     w->files[l] = {index, file.fd, file.size - run->tail, early};
     read_piece(w, l, true);
