@@ -15,9 +15,8 @@
 // With two or more groups, each step is issued for every group in turn: the groups' dependency
 // chains are independent, so a processor whose vector operations take two cycles (or whose
 // rotation does, as on AMD family 19h) keeps its units busy with another group's step instead of
-// waiting. With three groups the message words no longer fit in registers beside the states; the
-// compiler keeps them on the stack and reads each as a memory operand of its addition, which
-// costs a load and no vector operation.
+// waiting. The message words are kept on the stack and each is read as a memory operand of its
+// addition, which costs a load and no vector operation.
 //
 // Each step's sine constant is one broadcast load from memory, shared by the groups: a pure load,
 // where a constant built from an immediate would take a vector operation per step (on AMD family
@@ -26,40 +25,51 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <utility>
 
 #include "md5/md5_steps.h"
 
 namespace {
 
-// Step I of one group on (a, b, c, d): a = b + rotl(a + word + sine + f(b, c, d), s). The sum of
-// a, word and sine does not need b; it is pinned so that the compiler cannot fold f in first.
-template <class V, int I>
+// A step of round R of one group on (a, b, c, d): a = b + rotl(a + word + sine + f(b, c, d), S).
+// The sum of a, word and sine does not need b; it is pinned so that the compiler cannot fold f
+// in first.
+template <class V, int R, int S>
 MD5_MULTI_TARGET inline void multi_step(typename V::vec& a, typename V::vec b, typename V::vec c,
-                                        typename V::vec d, const typename V::vec* words,
+                                        typename V::vec d, const typename V::vec& word,
                                         typename V::vec sine) {
-    typename V::vec early = V::add(a, V::add(words[md5_word_index[I]], sine));
-    typename V::vec late = V::template round<I / 16>(early, b, c, d);
+    typename V::vec early = V::add(a, V::add(word, sine));
+    typename V::vec late = V::template round<R>(early, b, c, d);
     asm("" : "+v"(early));
-    a = V::add(V::template rotl<md5_shift[I]>(V::add(early, late)), b);
+    a = V::add(V::template rotl<S>(V::add(early, late)), b);
 }
 
-// Step I for every group; each group's (a, b, c, d) are its v turned by I places.
-template <class V, int G, int I>
+// Step i = 16 R + 4 j + K of every group, for any j: the rotation and the turn of (a, b, c, d)
+// repeat every four steps, so only the word and the sine constant depend on j.
+template <class V, int G, int R, int K>
 MD5_MULTI_TARGET inline void multi_step_groups(typename V::vec (&v)[G][4],
-                                               const typename V::vec (&words)[G][16]) {
-    typename V::vec sine = V::broadcast(&md5_sine[I]);
+                                               const typename V::vec (&words)[G][16], int i) {
+    typename V::vec sine = V::broadcast(&md5_sine[i]);
+    int word = md5_word_index[i];
     for (int g = 0; g < G; ++g) {
-        multi_step<V, I>(v[g][(64 - I) & 3], v[g][(65 - I) & 3], v[g][(66 - I) & 3],
-                         v[g][(67 - I) & 3], words[g], sine);
+        multi_step<V, R, md5_shift[16 * R + K]>(v[g][(4 - K) & 3], v[g][(5 - K) & 3],
+                                                v[g][(6 - K) & 3], v[g][(7 - K) & 3],
+                                                words[g][word], sine);
     }
 }
 
-template <class V, int G, size_t... I>
-MD5_MULTI_TARGET inline void multi_all_steps(typename V::vec (&v)[G][4],
-                                             const typename V::vec (&words)[G][16],
-                                             std::index_sequence<I...>) {
-    (multi_step_groups<V, G, int(I)>(v, words), ...);
+// Round R: four turns of four steps. The turns stay a loop, so that a kernel's code is a
+// quarter of the fully unrolled steps': every program digests its own executable at start,
+// and the time that takes grows with the executable. Each turn's word is a memory operand.
+template <class V, int G, int R>
+MD5_MULTI_TARGET inline void multi_round(typename V::vec (&v)[G][4],
+                                         const typename V::vec (&words)[G][16]) {
+#pragma GCC unroll 1
+    for (int i = 16 * R; i < 16 * R + 16; i += 4) {
+        multi_step_groups<V, G, R, 0>(v, words, i);
+        multi_step_groups<V, G, R, 1>(v, words, i + 1);
+        multi_step_groups<V, G, R, 2>(v, words, i + 2);
+        multi_step_groups<V, G, R, 3>(v, words, i + 3);
+    }
 }
 
 // Compresses count blocks into each of the G * V::lanes states: lane l's chaining words are
@@ -79,7 +89,10 @@ MD5_MULTI_TARGET inline void multi_blocks(uint32_t* state, const uint8_t* const*
         for (int g = 0; g < G; ++g) {
             for (int w = 0; w < 4; ++w) v[g][w] = s[g][w];
         }
-        multi_all_steps<V, G>(v, words, std::make_index_sequence<64>());
+        multi_round<V, G, 0>(v, words);
+        multi_round<V, G, 1>(v, words);
+        multi_round<V, G, 2>(v, words);
+        multi_round<V, G, 3>(v, words);
         for (int g = 0; g < G; ++g) {
             for (int w = 0; w < 4; ++w) s[g][w] = V::add(s[g][w], v[g][w]);
         }
