@@ -17,7 +17,6 @@
 #ifdef __clang__
 #undef _Bool
 #endif
-#include <x86intrin.h>
 #endif
 
 #include "md5/md5.h"
@@ -25,17 +24,10 @@
 
 namespace {
 
-// The single-stream kernel md5_process_blocks runs once chosen (or forced); null before. Atomics
-// so that threads digesting separate contexts may make the first choice at the same time; they
-// are constant-initialised, so no constructor runs at program start.
-std::atomic<md5_kernel_fn> active_kernel{nullptr};
-// Set by the one call that measures the candidates, so that no other call measures meanwhile.
-std::atomic<bool> calibrating{false};
-// Bit i set: md5_kernel_table[i] is a candidate on this processor; single_known set once the
-// bits are. Reading the processor's identity can take microseconds in a virtual machine, so it is
-// read once.
-constexpr unsigned single_known = 1u << 31;
-std::atomic<unsigned> single_candidates{0};
+// The single-stream kernel forced by md5_force_kernel, or null for the scalar kernel. An atomic
+// so that threads digesting separate contexts may read it while a test forces another; it is
+// constant-initialised, so no constructor runs at program start.
+std::atomic<md5_kernel_fn> forced_kernel{nullptr};
 
 #ifdef MD5_HAVE_X86_KERNELS
 // md5_x86_identify's answer once read: identity_known, the vendor bits and the family.
@@ -66,49 +58,11 @@ unsigned read_identity() {
 
 // The forced multi-buffer kernel of md5_digest_batch, or null for the automatic choice.
 std::atomic<const md5_multi_kernel*> forced_multi{nullptr};
-// As single_candidates, for the multi-buffer kernels preferred on this processor.
+// Bit i set: md5_multi_kernel_table[i] is preferred on this processor; multi_known set once the
+// bits are. Reading the processor's identity can take microseconds in a virtual machine, so it is
+// read once.
 constexpr unsigned multi_known = 1u << 31;
 std::atomic<unsigned> multi_preferred{0};
-
-// The candidates for the automatic choice on this processor, in table order; returns how many.
-size_t list_candidates(const md5_kernel* out[]) {
-    unsigned bits = single_candidates.load(std::memory_order_relaxed);
-    if (bits == 0) {
-        bits = single_known;
-        for (size_t i = 0; i < std::size(md5_kernel_table); ++i) {
-            if (md5_kernel_table[i].candidate()) bits |= 1u << i;
-        }
-        single_candidates.store(bits, std::memory_order_relaxed);
-    }
-    size_t n = 0;
-    for (size_t i = 0; i < std::size(md5_kernel_table); ++i) {
-        if (bits & (1u << i)) out[n++] = &md5_kernel_table[i];
-    }
-    return n;
-}
-
-// md5_process_blocks before the choice is made: makes it now where it can (by the processor's
-// facts, or by measuring on these blocks when they are enough), else compresses with the scalar
-// kernel and leaves the choice to a later call.
-void choose_and_process(uint32_t state[4], const uint8_t* blocks, size_t count) {
-    const md5_kernel* candidates[std::size(md5_kernel_table)];
-    size_t n = list_candidates(candidates);
-    if (n == 1) {
-        active_kernel.store(candidates[0]->run, std::memory_order_relaxed);
-        candidates[0]->run(state, blocks, count);
-        return;
-    }
-#ifdef MD5_HAVE_X86_KERNELS
-    if (count >= md5_calibration_blocks * n &&
-        !calibrating.exchange(true, std::memory_order_relaxed)) {
-        md5_kernel_fn fastest = md5_measure_kernels(candidates, n, state, &blocks, &count);
-        active_kernel.store(fastest, std::memory_order_relaxed);
-        fastest(state, blocks, count);
-        return;
-    }
-#endif
-    md5_blocks_scalar(state, blocks, count);
-}
 
 // The bits of multi_preferred, reading them on first use.
 unsigned preferred_multi_kernels() {
@@ -186,10 +140,6 @@ bool md5_kernel_always() {
     return true;
 }
 
-bool md5_kernel_never() {
-    return false;
-}
-
 void md5_blocks_portable(uint32_t state[4], const uint8_t* blocks, size_t count) {
     for (size_t i = 0; i < count; ++i) md5_transform(state, blocks + 64 * i);
 }
@@ -233,50 +183,29 @@ md5_x86_identity md5_x86_identify() {
 
 bool md5_x86_has(md5_x86_feature feature) {
     // The C library's number for each md5_x86_feature, in the enumeration's order.
-    constexpr unsigned library_feature[] = {x86_cpu_AVX2, x86_cpu_AVX512F, x86_cpu_AVX512VL};
+    constexpr unsigned library_feature[] = {x86_cpu_AVX2, x86_cpu_AVX512F};
     return x86_cpu_active(library_feature[feature]);
 }
 
-md5_kernel_fn md5_measure_kernels(const md5_kernel* const* kernels, size_t n, uint32_t state[4],
-                                  const uint8_t** blocks, size_t* count) {
-    uint64_t best[std::size(md5_kernel_table)];
-    for (size_t i = 0; i < n; ++i) best[i] = UINT64_MAX;
-    for (size_t run = 0; run < md5_calibration_blocks / md5_calibration_run; ++run) {
-        for (size_t i = 0; i < n; ++i) {
-            uint64_t start = __rdtsc();
-            kernels[i]->run(state, *blocks, md5_calibration_run);
-            uint64_t ticks = __rdtsc() - start;
-            if (ticks < best[i]) best[i] = ticks;
-            *blocks += 64 * md5_calibration_run;
-            *count -= md5_calibration_run;
-        }
-    }
-    size_t fastest = 0;
-    for (size_t i = 1; i < n; ++i) {
-        if (best[i] < best[fastest]) fastest = i;
-    }
-    return kernels[fastest]->run;
-}
 #endif
 
 void md5_process_blocks(uint32_t state[4], const uint8_t* blocks, size_t count) {
-    md5_kernel_fn run = active_kernel.load(std::memory_order_relaxed);
+    md5_kernel_fn run = forced_kernel.load(std::memory_order_relaxed);
     if (run != nullptr) {
         run(state, blocks, count);
     } else {
-        choose_and_process(state, blocks, count);
+        md5_blocks_scalar(state, blocks, count);
     }
 }
 
 int md5_force_kernel(const char* name) {
     if (name == nullptr) {
-        active_kernel.store(nullptr, std::memory_order_relaxed);
-        calibrating.store(false, std::memory_order_relaxed);
+        forced_kernel.store(nullptr, std::memory_order_relaxed);
         return 0;
     }
     for (const md5_kernel& k : md5_kernel_table) {
         if (std::strcmp(k.name, name) == 0 && k.supported()) {
-            active_kernel.store(k.run, std::memory_order_relaxed);
+            forced_kernel.store(k.run, std::memory_order_relaxed);
             return 0;
         }
     }
@@ -284,18 +213,10 @@ int md5_force_kernel(const char* name) {
 }
 
 const char* md5_kernel_name() {
-    if (active_kernel.load(std::memory_order_relaxed) == nullptr) {
-        // Blocks of its own for a measurement; their digest is thrown away.
-        constexpr size_t count = md5_calibration_blocks * std::size(md5_kernel_table);
-        uint8_t blocks[64 * count] = {};
-        uint32_t state[4] = {};
-        choose_and_process(state, blocks, count);
-    }
-    md5_kernel_fn run = active_kernel.load(std::memory_order_relaxed);
+    md5_kernel_fn run = forced_kernel.load(std::memory_order_relaxed);
     for (const md5_kernel& k : md5_kernel_table) {
         if (k.run == run) return k.name;
     }
-    // Another thread is measuring: until it decides, calls take the scalar kernel.
     return "scalar";
 }
 

@@ -3,23 +3,13 @@
 // Single-stream kernels compress whole 64-byte blocks of one message into its chaining values,
 // reading the blocks straight from the caller's memory (any alignment, words read least
 // significant byte first whatever the host's byte order). MD5 is one long dependency chain, so a
-// single-stream kernel's speed is set by the latency of each of its 64 steps: the scalar kernel
-// needs 4.5 dependent operations per step on average, the AVX-512VL kernel 4, one three-input
-// logic instruction, an addition, a rotation and an addition. Which one is faster depends on the
-// latency of the processor's vector operations (one cycle on Intel's AVX-512 cores, two on AMD
-// family 1Ah), and on how well the processor overlaps the rest of the work with the chain.
-//
-// The automatic single-stream choice, made once per process:
-// - The candidates are the kernels whose candidate() is true: the scalar kernel everywhere, and
-//   the AVX-512VL kernel where the processor is one known to run its vector operations in one
-//   cycle (Intel, AMD family 19h). Where nothing is known, the scalar kernel is the only one.
-// - With one candidate, that is the choice, taken on first use from the processor's vendor,
-//   family and features: no measurement, nothing added to start-up.
-// - With several, calls use the scalar kernel until the first call with md5_calibration_blocks
-//   blocks (2 KiB) per candidate. That call compresses its first blocks with each candidate in
-//   turn, several short runs each timed with the time-stamp counter, and the fastest run decides
-//   for the rest of the process. The timed runs digest the caller's own blocks, so the measurement
-//   costs no extra work, only a few microseconds of the slower kernel.
+// single-stream kernel's speed is set by the latency of each of its 64 steps. The scalar kernel,
+// 4.5 dependent operations per step on average, is the one md5_process_blocks runs on every
+// processor. A kernel on one lane of a vector register, whose three-input logic makes a step 4
+// dependent operations, lost to it on every processor measured (AMD family 19h 528 against 741
+// MB/s, an Intel Xeon 770 against 794, AMD family 1Ah half the speed), and was dropped: both
+// programs digest their own executable at every start, so code that never wins costs every call.
+// The portable kernel is the reference, run only where forced.
 //
 // Multi-buffer kernels advance several independent states at once, one per 32-bit lane of a
 // vector register; the "x2" and "x3" kernels interleave two or three groups of lanes, so that
@@ -36,19 +26,17 @@
 #include <cstddef>
 #include <cstdint>
 
-// Compresses count consecutive 64-byte blocks into state with the kernel chosen for this processor.
+// Compresses count consecutive 64-byte blocks into state with the scalar kernel, or the forced one.
 void md5_process_blocks(uint32_t state[4], const uint8_t* blocks, size_t count);
 
 // A kernel's entry: compresses count consecutive 64-byte blocks into state.
 using md5_kernel_fn = void (*)(uint32_t state[4], const uint8_t* blocks, size_t count);
 
-// One single-stream kernel: its name, its entry, whether this processor can run it, and whether
-// the automatic choice considers it on this processor (never true where supported is false).
+// One single-stream kernel: its name, its entry, and whether this processor can run it.
 struct md5_kernel {
     const char* name;
     md5_kernel_fn run;
     bool (*supported)();
-    bool (*candidate)();
 };
 
 // A multi-buffer kernel's entry: compresses count blocks into each of its lanes' states. Lane l's
@@ -82,8 +70,6 @@ void md5_blocks_portable(uint32_t state[4], const uint8_t* blocks, size_t count)
 void md5_blocks_scalar(uint32_t state[4], const uint8_t* blocks, size_t count);
 // True: a kernel that any processor can run.
 bool md5_kernel_always();
-// False: the kernel is never taken automatically.
-bool md5_kernel_never();
 // Each lane by itself with md5_process_blocks: the multi-buffer fallback for any processor.
 void md5_multi_portable(uint32_t* state, const uint8_t* const* data, size_t count);
 
@@ -104,18 +90,10 @@ inline bool md5_x86_groups_pay(md5_x86_identity id) {
 }
 
 // The vector extensions the kernels need.
-enum md5_x86_feature { MD5_X86_AVX2, MD5_X86_AVX512F, MD5_X86_AVX512VL };
+enum md5_x86_feature { MD5_X86_AVX2, MD5_X86_AVX512F };
 // True when the processor has feature and the operating system saves its registers, as the C
 // library found at program start: no CPUID instruction.
 bool md5_x86_has(md5_x86_feature feature);
-
-// The single-stream kernel on one 32-bit lane of a vector register with AVX-512VL logic and
-// rotations.
-void md5_blocks_avx512vl(uint32_t state[4], const uint8_t* blocks, size_t count);
-// True when the processor and the operating system support AVX-512F and AVX-512VL.
-bool md5_avx512vl_supported();
-// True when supported and the processor's simple vector operations are known to take one cycle.
-bool md5_avx512vl_candidate();
 
 // Multi-buffer kernels: 16 lanes of AVX-512F, 32 as two groups of 16, 48 as three; 8 lanes of
 // AVX2, 16 as two groups of 8.
@@ -152,22 +130,10 @@ bool md5_avx2x2_preferred();
 // True when the processor has no vector kernel: the portable fallback is the only one.
 bool md5_multi_portable_preferred();
 
-// Every single-stream kernel; the scalar kernel is the one used before a measurement decides.
+// Every single-stream kernel; the scalar kernel is the one used unless another is forced.
 inline constexpr md5_kernel md5_kernel_table[] = {
-#ifdef MD5_HAVE_X86_KERNELS
-    {.name = "avx512vl",
-     .run = md5_blocks_avx512vl,
-     .supported = md5_avx512vl_supported,
-     .candidate = md5_avx512vl_candidate},
-#endif
-    {.name = "scalar",
-     .run = md5_blocks_scalar,
-     .supported = md5_kernel_always,
-     .candidate = md5_kernel_always},
-    {.name = "portable",
-     .run = md5_blocks_portable,
-     .supported = md5_kernel_always,
-     .candidate = md5_kernel_never},
+    {.name = "scalar", .run = md5_blocks_scalar, .supported = md5_kernel_always},
+    {.name = "portable", .run = md5_blocks_portable, .supported = md5_kernel_always},
 };
 
 // Every multi-buffer kernel, most lanes first.
@@ -206,27 +172,11 @@ inline constexpr md5_multi_kernel md5_multi_kernel_table[] = {
      .preferred = md5_multi_portable_preferred},
 };
 
-// The blocks the measurement compresses with each candidate: timed runs of 8 blocks (about 2,000
-// cycles, long against the clock reads, short against an interrupt's period), the fastest of 4
-// runs standing for each kernel. A call with fewer than this many blocks per candidate does not
-// measure.
-inline constexpr size_t md5_calibration_run = 8;
-inline constexpr size_t md5_calibration_blocks = 4 * md5_calibration_run;
-
-#ifdef MD5_HAVE_X86_KERNELS
-// Compresses *count blocks from *blocks into state, at least md5_calibration_blocks per kernel,
-// in timed runs of each of the n kernels in turn; advances *blocks and *count past the blocks the
-// runs compressed, and returns the entry of the kernel whose fastest run was fastest.
-md5_kernel_fn md5_measure_kernels(const md5_kernel* const* kernels, size_t n, uint32_t state[4],
-                                  const uint8_t** blocks, size_t* count);
-#endif
-
 // Makes md5_process_blocks use the named single-stream kernel from now on; a null name goes back
-// to the automatic choice (made afresh). Returns 0, or -1 (nothing changed) for an unknown or
-// unsupported name. For tests and benchmarks; the programs never call it.
+// to the scalar kernel. Returns 0, or -1 (nothing changed) for an unknown or unsupported name.
+// For tests and benchmarks; the programs never call it.
 int md5_force_kernel(const char* name);
-// The name of the single-stream kernel md5_process_blocks uses now, making the automatic choice
-// first if it is not yet made (measuring on blocks of its own where it measures).
+// The name of the single-stream kernel md5_process_blocks uses now.
 const char* md5_kernel_name();
 
 // The multi-buffer kernel md5_digest_batch uses for streams messages in flight: the forced one if
