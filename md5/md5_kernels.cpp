@@ -29,9 +29,11 @@ namespace {
 // constant-initialised, so no constructor runs at program start.
 std::atomic<md5_kernel_fn> forced_kernel{nullptr};
 
+// Set in a word of answers that is read once and kept, so that zero means not read yet.
+constexpr unsigned answers_known = 1u << 31;
+
 #ifdef MD5_HAVE_X86_KERNELS
-// md5_x86_identify's answer once read: identity_known, the vendor bits and the family.
-constexpr unsigned identity_known = 1u << 31;
+// md5_x86_identify's answer once read: answers_known, the vendor bits and the family.
 constexpr unsigned identity_intel = 1u << 30;
 constexpr unsigned identity_amd = 1u << 29;
 constexpr unsigned identity_family = 0xffff;
@@ -43,13 +45,13 @@ unsigned read_identity() {
     // processor has no CPUID instruction.
     unsigned signature =
         __x86_get_cpuid_feature_leaf(CPUID_INDEX_1)->cpuid_array[cpuid_register_index_eax];
-    if (signature == 0) return identity_known;
+    if (signature == 0) return answers_known;
     unsigned family = (signature >> 8) & 0xf;
     if (family == 0xf) family += (signature >> 20) & 0xff;
     unsigned eax, ebx, ecx, edx;
     __cpuid(0, eax, ebx, ecx, edx);
     (void)eax;
-    unsigned bits = identity_known | family;
+    unsigned bits = answers_known | family;
     if (ebx == 0x756e6547 && edx == 0x49656e69 && ecx == 0x6c65746e) bits |= identity_intel;
     if (ebx == 0x68747541 && edx == 0x69746e65 && ecx == 0x444d4163) bits |= identity_amd;
     return bits;
@@ -58,17 +60,16 @@ unsigned read_identity() {
 
 // The forced multi-buffer kernel of md5_digest_batch, or null for the automatic choice.
 std::atomic<const md5_multi_kernel*> forced_multi{nullptr};
-// Bit i set: md5_multi_kernel_table[i] is preferred on this processor; multi_known set once the
-// bits are. Reading the processor's identity can take microseconds in a virtual machine, so it is
-// read once.
-constexpr unsigned multi_known = 1u << 31;
+// Bit i set: md5_multi_kernel_table[i] is preferred on this processor; answers_known set once
+// the bits are. Reading the processor's identity can take microseconds in a virtual machine, so
+// it is read once.
 std::atomic<unsigned> multi_preferred{0};
 
 // The bits of multi_preferred, reading them on first use.
 unsigned preferred_multi_kernels() {
     unsigned bits = multi_preferred.load(std::memory_order_relaxed);
     if (bits == 0) {
-        bits = multi_known;
+        bits = answers_known;
         for (size_t i = 0; i < std::size(md5_multi_kernel_table); ++i) {
             const md5_multi_kernel& k = md5_multi_kernel_table[i];
             if (k.supported() && k.preferred()) bits |= 1u << i;
