@@ -13,10 +13,12 @@ namespace {
 
 // Buffers start on a page boundary: the kernel copies into them a page at a time.
 constexpr size_t buffer_alignment = 4096;
-// The one buffer of a file read when no memory can be had for buffers: a file that one call
-// can sum is summed whatever the memory left. Only the one thread that sums files in turn
-// reads through here.
-alignas(buffer_alignment) uint8_t fallback_buffer[stream_buffer_size];
+// The buffer of a file read on this thread alone, also when no memory can be had for a ring: a
+// file that one call can sum is summed whatever the memory left. A static buffer keeps a run
+// that sums one small file off the heap: its first use costs page-table work that is dear in a
+// virtual machine, more than the rest of such a run's reading. Only the one thread that sums
+// files in turn reads through here.
+alignas(buffer_alignment) uint8_t single_buffer[stream_buffer_size];
 
 // The ring shared by the reader thread (which fills buffers) and the digesting thread (which
 // empties them in the same order). Counters only grow; buffer i % stream_ring_buffers holds
@@ -127,12 +129,15 @@ int digest_stream(int fd, uint64_t length, bool reader_thread, uint8_t digest[16
     reader_thread = reader_thread && several_pieces;
     // Tells the kernel to read ahead generously; only a hint, so a failure changes nothing.
     if (several_pieces) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    size_t buffers = reader_thread ? stream_ring_buffers : 1;
-    uint8_t* memory =
-        static_cast<uint8_t*>(aligned_alloc(buffer_alignment, buffers * stream_buffer_size));
-    if (memory == nullptr) {
-        memory = fallback_buffer;
-        reader_thread = false;
+    uint8_t* memory = single_buffer;
+    if (reader_thread) {
+        void* ring_memory =
+            aligned_alloc(buffer_alignment, stream_ring_buffers * stream_buffer_size);
+        if (ring_memory != nullptr) {
+            memory = static_cast<uint8_t*>(ring_memory);
+        } else {
+            reader_thread = false;
+        }
     }
     md5_context context;
     md5_init(&context);
@@ -149,7 +154,7 @@ int digest_stream(int fd, uint64_t length, bool reader_thread, uint8_t digest[16
     } else {
         status = digest_in_turn(fd, length, memory, &context);
     }
-    if (memory != fallback_buffer) free(memory);
+    if (memory != single_buffer) free(memory);
     md5_final(digest, &context);
     return status;
 }

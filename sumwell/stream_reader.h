@@ -15,5 +15,6 @@ constexpr size_t stream_ring_buffers = 4;
 // Digests length bytes read from fd from its current offset into digest. With reader_thread, a
 // second thread reads ahead into a ring of buffers while this one digests (read on this thread
 // alone when the thread cannot be started). Returns 0, an errno value of a failed read, or
-// READ_ENDED_EARLY (file_steps.h) when the file ends first.
+// READ_ENDED_EARLY (file_steps.h) when the file ends first. Called by one thread at a time: what
+// it reads on this thread alone goes through one static buffer.
 int digest_stream(int fd, uint64_t length, bool reader_thread, uint8_t digest[16]);
