@@ -129,16 +129,14 @@ int digest_stream(int fd, uint64_t length, bool reader_thread, uint8_t digest[16
     reader_thread = reader_thread && several_pieces;
     // Tells the kernel to read ahead generously; only a hint, so a failure changes nothing.
     if (several_pieces) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    uint8_t* memory = single_buffer;
+    // The ring's memory, when a reader thread is to fill it; without it this thread reads alone.
+    uint8_t* ring_memory = nullptr;
     if (reader_thread) {
-        void* ring_memory =
-            aligned_alloc(buffer_alignment, stream_ring_buffers * stream_buffer_size);
-        if (ring_memory != nullptr) {
-            memory = static_cast<uint8_t*>(ring_memory);
-        } else {
-            reader_thread = false;
-        }
+        ring_memory = static_cast<uint8_t*>(
+            aligned_alloc(buffer_alignment, stream_ring_buffers * stream_buffer_size));
     }
+    reader_thread = ring_memory != nullptr;
+    uint8_t* memory = reader_thread ? ring_memory : single_buffer;
     md5_context context;
     md5_init(&context);
     int status;
@@ -154,7 +152,7 @@ int digest_stream(int fd, uint64_t length, bool reader_thread, uint8_t digest[16
     } else {
         status = digest_in_turn(fd, length, memory, &context);
     }
-    if (memory != single_buffer) free(memory);
+    free(ring_memory);
     md5_final(digest, &context);
     return status;
 }
