@@ -14,26 +14,8 @@ for program in "$i386"/pathwise/pathwise "$i386"/sumwell/sumwell \
   [ -x "$program" ] || { echo "missing $program: build the presets first" >&2; exit 2; }
 done
 
-# A kernel built without 32-bit support cannot start the programs itself ("Exec format error",
-# status 126 from the shell). Then 32-bit executables are handed to the user-mode emulator
-# through binfmt_misc, which keeps argv[0] (P) and opens the emulator once (F).
-runs_natively() { "$i386"/sumwell/sumwell --print-version >/dev/null 2>&1; }
-if ! runs_natively; then
-  emulator=$(command -v qemu-i386-static || true)
-  binfmt=/proc/sys/fs/binfmt_misc
-  if [ -z "$emulator" ]; then
-    echo "32-bit programs do not start here and qemu-i386-static is not installed" >&2
-    exit 2
-  fi
-  [ -e "$binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt"
-  if [ ! -e "$binfmt/qemu-i386" ]; then
-    magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
-    mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
-    printf '%s' ":qemu-i386:M::$magic:$mask:$emulator:PF" >"$binfmt/register"
-  fi
-  runs_natively || { echo "32-bit programs still do not start" >&2; exit 2; }
-  echo "i386: running the 32-bit programs through $emulator"
-fi
+# On a kernel without 32-bit support the programs start through the user-mode emulator.
+tests/i386_emulator.sh "$i386"/sumwell/sumwell || exit 2
 
 status=0
 
