@@ -4,11 +4,12 @@
 # and opens the emulator once (F). The build needs this too, as it runs the 32-bit stamping tool
 # on the programs it links. Does nothing where such programs start already. Needs root and
 # qemu-i386-static where it registers.
-# Usage: tests/i386_emulator.sh [32-bit program to try, default the 32-bit dynamic loader]
+# Usage: tests/i386_emulator.sh [32-bit command that succeeds where it starts, default
+#        /lib32/ld-linux.so.2 --version]
 set -uo pipefail
-probe=${1:-/lib32/ld-linux.so.2}
-starts() { "$probe" --version >/dev/null 2>&1; }
-starts && exit 0
+[ $# -gt 0 ] || set -- /lib32/ld-linux.so.2 --version
+starts() { "$@" >/dev/null 2>&1; }
+starts "$@" && exit 0
 emulator=$(command -v qemu-i386-static || true)
 binfmt=/proc/sys/fs/binfmt_misc
 if [ -z "$emulator" ]; then
@@ -21,5 +22,5 @@ if [ ! -e "$binfmt/qemu-i386" ]; then
   mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
   printf '%s' ":qemu-i386:M::$magic:$mask:$emulator:PF" >"$binfmt/register"
 fi
-starts || { echo "32-bit programs still do not start" >&2; exit 2; }
+starts "$@" || { echo "32-bit programs still do not start" >&2; exit 2; }
 echo "i386: 32-bit programs start through $emulator"

@@ -15,7 +15,7 @@ for program in "$i386"/pathwise/pathwise "$i386"/sumwell/sumwell \
 done
 
 # On a kernel without 32-bit support the programs start through the user-mode emulator.
-tests/i386_emulator.sh "$i386"/sumwell/sumwell || exit 2
+tests/i386_emulator.sh "$i386"/sumwell/sumwell --print-version || exit 2
 
 status=0
 
