@@ -14,6 +14,9 @@
 
 namespace {
 
+// The version lines and the usage text as the program has always printed them, the old build
+// date, the builder's name and the usage text's wording included: scripts match them word for
+// word.
 constexpr const char* version_lines[] = {
     "Velmar Version 3.0.0 [0284]",
     "VOR30/Release version, built at Jun 27 2008, 12:24:22 by quelm",
