@@ -318,8 +318,11 @@ bool held_waits(const worker* w) {
 // Gives back a descriptor counted in run->descriptors: closed, or never had (its open
 // failed). Either way a thread waiting for a descriptor looks again.
 void drop_descriptor(run_state* run, bool closed) {
-    run->descriptors.fetch_sub(1);
+    // The close is counted before the descriptor is given back: a thread whose open failed
+    // while this file held its descriptor then sees at least one of the two changes. The
+    // other order left a moment where it saw neither and reported the file as unopenable.
     if (closed) run->closes.fetch_add(1);
+    run->descriptors.fetch_sub(1);
     // A waiter counts itself before it looks at the counts: either it sees this change, or
     // this sees it and wakes it (under the lock, so not before it sleeps).
     if (run->descriptor_waiters.load() > 0) {

@@ -85,7 +85,8 @@ TEST(SumwellResources, FewDescriptorsStillSumEveryFile) {
     };
     // Standard input, output and error take three: 5 leaves two, 4 leaves one. With one to
     // spare the two threads meet at every open, so that case runs many times: a close between
-    // one thread's failed open and its look at the others' descriptors was once lost.
+    // one thread's failed open and its look at the others' descriptors was once lost, and so
+    // was one whose descriptor was given back before its close was counted.
     std::vector<limit_case> cases(30, {4, &eight, &expected_eight});
     cases.push_back({5, &eight, &expected_eight});
     cases.push_back({5, &files, &expected});
