@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "params/lcf_internal.h"
@@ -34,40 +35,36 @@ char input_buffer[INPUT_BUFFER_SIZE + 2];
     exit(2);
 }
 
-// Where the bytes come from: an open file (file non-null) or a block of memory.
+// Where the bytes come from: an open file (fd 0 or more) or a block of memory. The file is
+// read through its descriptor, not a stream: a stream's own allocations would be the run's
+// first use of the heap, whose first page costs more than the whole read.
 struct input_source {
-    FILE* file;
+    int fd;
     bool terminal; // the file is a terminal: read at most one line at a time
     const char* data;
     size_t size;
     size_t offset;
 };
 
-// Reads up to max bytes of a file into out, stopping after a line end on a terminal; the
-// number read, 0 at the end of the file. A read error ends the process.
+// Reads up to max bytes of a file into out; the number read, 0 at the end of the file. A
+// terminal gives at most the line being typed to one read, which then returns at once; other
+// files are read until max bytes or their end. A read error ends the process.
 size_t read_file(input_source* source, char* out, size_t max) {
-    if (source->terminal) {
-        size_t count = 0;
-        int c = 0;
-        while (count < max && (c = getc(source->file)) != EOF && c != '\n') {
-            out[count++] = static_cast<char>(c);
-        }
-        if (c == '\n') out[count++] = '\n';
-        if (c == EOF && ferror(source->file)) reader_fatal(MESSAGE_READ_FAILED);
-        return count;
-    }
     size_t count = 0;
-    while ((count = fread(out, 1, max, source->file)) == 0 && ferror(source->file)) {
-        if (errno != EINTR) reader_fatal(MESSAGE_READ_FAILED);
-        errno = 0;
-        clearerr(source->file);
+    while (count < max) {
+        ssize_t n = read(source->fd, out + count, max - count);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) reader_fatal(MESSAGE_READ_FAILED);
+        if (n == 0) break;
+        count += static_cast<size_t>(n);
+        if (source->terminal) break;
     }
     return count;
 }
 
 // Reads up to max bytes of the source into out; the number read, 0 at the end of the input.
 size_t read_source(input_source* source, char* out, size_t max) {
-    if (source->file != nullptr) return read_file(source, out, max);
+    if (source->fd >= 0) return read_file(source, out, max);
     size_t left = source->size - source->offset;
     size_t count = left < max ? left : max;
     if (count == 0) return 0;
@@ -355,16 +352,16 @@ int finish_read(parser_handle* handle, int32_t error, int32_t line) {
 int lcf_parse_file(parser_handle* handle, const char* path) {
     if (handle == nullptr) return LCF_ERROR_NULL_CONFIG_FILE_HANDLE;
     handle->last_error = LCF_OK;
-    FILE* file = path != nullptr ? fopen(path, "r") : nullptr;
-    if (file == nullptr && errno == ENOMEM) lcf_allocation_failed = 1;
-    if (file == nullptr) {
+    int fd = path != nullptr ? open(path, O_RDONLY | O_CLOEXEC) : -1;
+    if (fd < 0 && errno == ENOMEM) lcf_allocation_failed = 1;
+    if (fd < 0) {
         handle->last_error = LCF_ERROR_CONFIG_FILE_NOT_FOUND;
         return LCF_ERROR_CONFIG_FILE_NOT_FOUND;
     }
-    input_source source = {file, isatty(fileno(file)) != 0, nullptr, 0, 0};
+    input_source source = {fd, isatty(fd) != 0, nullptr, 0, 0};
     int32_t line = 0;
     int32_t error = run_reader(handle, &source, &line);
-    fclose(file);
+    close(fd);
     return finish_read(handle, error, line);
 }
 
@@ -377,7 +374,7 @@ int lcf_parse_buffer(parser_handle* handle, const char* data, size_t size) {
         handle->last_error = LCF_ERROR_CONFIG_FILE_NOT_FOUND;
         return LCF_ERROR_CONFIG_FILE_NOT_FOUND;
     }
-    input_source source = {nullptr, false, data, data != nullptr ? size : 0, 0};
+    input_source source = {-1, false, data, data != nullptr ? size : 0, 0};
     int32_t line = 0;
     int32_t error = run_reader(handle, &source, &line);
     return finish_read(handle, error, line);
