@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
+#include <unistd.h>
 
 #include "logsink/logsink.h"
 #include "pathwise/config_loading.h"
@@ -58,6 +59,10 @@ request_counts count_requests(int argc, char** argv) {
     return counts;
 }
 
+// Standard output's buffer, static rather than the C library's from the heap; 4 KiB, the size
+// the library picks for a pipe or a file.
+char output_buffer[4096];
+
 // Flushes standard output; 1 if anything written to it was lost.
 int output_lost() {
     return fflush(stdout) != 0 || ferror(stdout) != 0;
@@ -94,13 +99,29 @@ constexpr callback_swap callback_swaps[] = {
     {lcf_print_help_and_exit, print_help_and_exit},
 };
 
+// The descriptor table of a run with up to 32 -a requests, in static storage: with it, standard
+// output's buffer and the parameter library's small blocks static as well, such a run never
+// touches the heap, whose first page costs more than the whole answer in a virtual machine.
+constexpr size_t STATIC_TABLE_ROWS = BUILTIN_DESCRIPTOR_COUNT + 32;
+parameter_descriptor static_table[STATIC_TABLE_ROWS];
+
+// Frees a table that build_descriptor_table took from the heap.
+void free_descriptor_table(parameter_descriptor* table) {
+    if (table != static_table) free(table);
+}
+
 // A zero-filled table of the built-in rows (their exit callbacks swapped for the driver's, with
 // the quiet flag as data) followed by one text row per -a request, ids from FIRST_REQUEST_ID
 // upwards in command-line order; null when it cannot be allocated.
 parameter_descriptor* build_descriptor_table(int argc, char** argv, request_counts counts) {
     size_t rows = BUILTIN_DESCRIPTOR_COUNT + static_cast<size_t>(counts.parameters);
-    auto* table = static_cast<parameter_descriptor*>(calloc(rows, sizeof(parameter_descriptor)));
-    if (table == nullptr) return nullptr;
+    parameter_descriptor* table = static_table;
+    if (rows <= STATIC_TABLE_ROWS) {
+        memset(static_table, 0, rows * sizeof(parameter_descriptor));
+    } else {
+        table = static_cast<parameter_descriptor*>(calloc(rows, sizeof(parameter_descriptor)));
+        if (table == nullptr) return nullptr;
+    }
     memcpy(table, builtin_descriptors, sizeof builtin_descriptors);
     for (uint32_t i = 0; i < BUILTIN_DESCRIPTOR_COUNT; ++i) {
         for (const callback_swap& swap : callback_swaps) {
@@ -174,7 +195,7 @@ int run_requests(int argc, char** argv) {
     }
     code = settle(code, failing, counts.quiet);
     lcf_destroy(handle);
-    free(table);
+    free_descriptor_table(table);
     return code;
 }
 
@@ -205,6 +226,8 @@ void report_failure(int code, const char* argument, int quiet) {
 
 int pathwise_main(int argc, char** argv) {
     selfcheck_require(PW_INTEGRITY_REFUSAL); // or ends the process with PW_ERR_INTEGRITY
+    // Lines reach a terminal as they are written, as with the C library's own buffer.
+    setvbuf(stdout, output_buffer, isatty(STDOUT_FILENO) ? _IOLBF : _IOFBF, sizeof output_buffer);
     if (argc < 2) {
         print_usage(argc > 0 ? argv[0] : "pathwise");
         return settle(PW_OK, nullptr, 0);
