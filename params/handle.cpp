@@ -35,6 +35,58 @@ uint32_t row_count(const parser_handle* handle) {
 
 int lcf_allocation_failed = 0;
 
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool use_small_area = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool use_small_area = false;
+#else
+constexpr bool use_small_area = true;
+#endif
+#else
+constexpr bool use_small_area = true;
+#endif
+
+// The static area and how much of it is handed out. Blocks start at multiples of 16 bytes, as
+// malloc's do; the area is zero at start and no block is given out twice, so every block is
+// zero-filled already.
+constexpr size_t SMALL_AREA_SIZE = 4096;
+alignas(16) unsigned char small_area[SMALL_AREA_SIZE];
+size_t small_area_used = 0;
+
+bool in_small_area(const void* block) {
+    auto address = reinterpret_cast<uintptr_t>(block);
+    auto start = reinterpret_cast<uintptr_t>(small_area);
+    return address >= start && address - start < SMALL_AREA_SIZE;
+}
+
+} // namespace
+
+void* lcf_allocate(size_t count, size_t size) {
+    if (use_small_area && count > 0 && size > 0 && count <= SMALL_AREA_SIZE / size) {
+        size_t rounded = (count * size + 15) & ~size_t{15};
+        if (rounded <= SMALL_AREA_SIZE - small_area_used) {
+            void* block = small_area + small_area_used;
+            small_area_used += rounded;
+            return block;
+        }
+    }
+    return calloc(count, size);
+}
+
+char* lcf_copy_text(const char* text) {
+    size_t size = strlen(text) + 1;
+    auto* copy = static_cast<char*>(lcf_allocate(size, 1));
+    if (copy != nullptr) memcpy(copy, text, size);
+    return copy;
+}
+
+void lcf_release(void* block) {
+    if (!in_small_area(block)) free(block);
+}
+
 int lcf_memory_exhausted() {
     return lcf_allocation_failed;
 }
@@ -43,7 +95,7 @@ int lcf_memory_exhausted() {
 // leaves capacity 0 and last_error 3, and only a failed handle gives null.
 parser_handle* lcf_create(uint32_t count, parameter_descriptor* descriptors) {
     lcf_allocation_failed = 0;
-    auto* handle = static_cast<parser_handle*>(calloc(1, sizeof(parser_handle)));
+    auto* handle = static_cast<parser_handle*>(lcf_allocate(1, sizeof(parser_handle)));
     if (handle == nullptr) {
         lcf_allocation_failed = 1;
         return nullptr;
@@ -51,7 +103,7 @@ parser_handle* lcf_create(uint32_t count, parameter_descriptor* descriptors) {
     handle->descriptor_count = count;
     handle->descriptors = descriptors;
     if (count > 0) {
-        handle->values = static_cast<value_entry*>(calloc(count, sizeof(value_entry)));
+        handle->values = static_cast<value_entry*>(lcf_allocate(count, sizeof(value_entry)));
         if (handle->values == nullptr) {
             lcf_allocation_failed = 1;
             handle->last_error = LCF_ERROR_CANT_ALLOCATE_MEMORY;
@@ -65,9 +117,9 @@ parser_handle* lcf_create(uint32_t count, parameter_descriptor* descriptors) {
 // Frees every entry's text, the entry array and the handle; returns 0.
 int lcf_destroy(parser_handle* handle) {
     if (handle == nullptr) return 0;
-    for (uint32_t i = 0; i < handle->value_count; ++i) free(handle->values[i].text);
-    free(handle->values);
-    free(handle);
+    for (uint32_t i = 0; i < handle->value_count; ++i) lcf_release(handle->values[i].text);
+    lcf_release(handle->values);
+    lcf_release(handle);
     return 0;
 }
 
@@ -272,7 +324,7 @@ void lcf_apply_defaults(parser_handle* handle, int cmdline_only) {
         value_entry* entry = lcf_add_value(handle, row.id);
         if (entry == nullptr) return; // no room: the array was never allocated
         entry->type = row.type;
-        entry->text = strdup(row.default_value);
+        entry->text = lcf_copy_text(row.default_value);
         if (entry->text == nullptr) {
             lcf_allocation_failed = 1;
             handle->last_error = LCF_ERROR_CANT_ALLOCATE_MEMORY;

@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <string>
 #include <sys/un.h>
+#include <vector>
 
 #include "params/lcf_internal.h"
 
@@ -460,3 +461,44 @@ TEST(ErrorCodes, EveryCodeIsNamedAndOthersHaveNoDescription) {
 }
 
 } // namespace
+
+// Handles, value arrays and texts come from a static area until it is used up, then from the
+// heap: either way each block is zero-filled or an exact copy, aligned as malloc's, apart from
+// every other block, and given back without harm, in any order.
+TEST(Memory, BlocksStayApartAcrossTheEndOfTheStaticArea) {
+    std::vector<char*> texts;
+    std::vector<int*> numbers;
+    for (int i = 0; i < 400; ++i) {
+        std::string text(size_t(i % 37), char('a' + i % 26));
+        texts.push_back(lcf_copy_text(text.c_str()));
+        ASSERT_NE(texts.back(), nullptr);
+        auto* block = static_cast<int*>(lcf_allocate(size_t(1 + i % 5), sizeof(int)));
+        ASSERT_NE(block, nullptr);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % 16, 0u) << i;
+        for (int k = 0; k < 1 + i % 5; ++k) {
+            EXPECT_EQ(block[k], 0) << i;
+            block[k] = i;
+        }
+        numbers.push_back(block);
+    }
+    for (int i = 0; i < 400; ++i) {
+        EXPECT_EQ(std::string(texts[size_t(i)]), std::string(size_t(i % 37), char('a' + i % 26)));
+        for (int k = 0; k < 1 + i % 5; ++k) EXPECT_EQ(numbers[size_t(i)][k], i) << i;
+    }
+    for (int i = 399; i >= 0; i -= 2) lcf_release(texts[size_t(i)]);
+    for (int i = 0; i < 400; i += 2) lcf_release(texts[size_t(i)]);
+    for (int* block : numbers) lcf_release(block);
+    lcf_release(nullptr);
+}
+
+// A value array too large for the static area is taken from the heap whole.
+TEST(Memory, LargeTablesStillGetEveryEntry) {
+    std::vector<parameter_descriptor> rows;
+    for (int i = 0; i < 1000; ++i) rows.push_back(make_row(i, "P", 0, nullptr, LCF_TYPE_STRING, "x"));
+    parser_handle* handle = lcf_create(static_cast<uint32_t>(rows.size()), rows.data());
+    ASSERT_NE(handle, nullptr);
+    lcf_apply_defaults(handle, 0);
+    EXPECT_EQ(lcf_memory_exhausted(), 0);
+    EXPECT_STREQ(lcf_get_string(handle, 999), "x");
+    lcf_destroy(handle);
+}

@@ -25,6 +25,19 @@ extern lcf_reader_state lcf_reader;
 // Set when an allocation of the library fails; cleared by lcf_create. Read by lcf_memory_exhausted.
 extern int lcf_allocation_failed;
 
+// --- Memory of handles, value arrays and value texts. ---
+// Blocks come first from a static area of 4 KiB, in order and never reused; the rest, and all
+// of them under AddressSanitizer (which watches heap blocks only), from the heap. A run of
+// pathwise with a few requests then never touches the heap: its first page costs more than
+// the whole answer in a virtual machine.
+
+// A zero-filled block of count * size bytes, as calloc; null when it cannot be had.
+void* lcf_allocate(size_t count, size_t size);
+// A copy of text in a block of its own, as strdup; null when it cannot be had.
+char* lcf_copy_text(const char* text);
+// Gives back a block of lcf_allocate or lcf_copy_text (null is ignored), as free.
+void lcf_release(void* block);
+
 // --- Lookups (linear, first match in array or table order). ---
 
 // The first value entry with the id, or null.

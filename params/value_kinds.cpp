@@ -188,13 +188,13 @@ int lcf_store_text(value_entry* entry, const parameter_descriptor* descriptor, c
     }
     char* copy = nullptr;
     if (text != nullptr) {
-        copy = strdup(text);
+        copy = lcf_copy_text(text);
         if (copy == nullptr) {
             lcf_allocation_failed = 1;
             return LCF_ERROR_CANT_ALLOCATE_MEMORY;
         }
     }
-    free(entry->text);
+    lcf_release(entry->text);
     entry->text = copy;
     return LCF_OK;
 }

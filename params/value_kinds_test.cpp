@@ -253,12 +253,12 @@ TEST(Assign, StoresCheckedTextsAndRefusesOthersUntouched) {
         value_entry entry{};
         entry.id = 1;
         entry.number = -7;
-        entry.text = strdup("old");
+        entry.text = lcf_copy_text("old");
         EXPECT_EQ(lcf_assign(&entry, &row, c.text), c.code) << "type " << c.type << " '" << c.text;
         EXPECT_EQ(entry.type, c.entry_type) << "type " << c.type << " '" << c.text;
         EXPECT_STREQ(entry.text, c.stored ? c.stored : "old") << "type " << c.type;
         EXPECT_EQ(entry.number, c.number) << "type " << c.type << " '" << c.text;
-        free(entry.text);
+        lcf_release(entry.text);
     }
 }
 
