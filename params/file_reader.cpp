@@ -123,15 +123,12 @@ int peek(scanner* s, size_t offset) {
     return static_cast<unsigned char>(input_buffer[s->start + offset]);
 }
 
-// True for a space or a tab.
 bool is_blank(int c) {
     return c == ' ' || c == '\t';
 }
-// True for CR or LF.
 bool is_line_break(int c) {
     return c == '\r' || c == '\n';
 }
-// True for '0' to '9'.
 bool is_digit(int c) {
     return c >= '0' && c <= '9';
 }

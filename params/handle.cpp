@@ -91,8 +91,7 @@ int lcf_memory_exhausted() {
     return lcf_allocation_failed;
 }
 
-// Allocates a handle over the caller's table and room for one entry per row; a failed array
-// leaves capacity 0 and last_error 3, and only a failed handle gives null.
+// A failed value array leaves capacity 0 and last_error LCF_ERROR_CANT_ALLOCATE_MEMORY.
 parser_handle* lcf_create(uint32_t count, parameter_descriptor* descriptors) {
     lcf_allocation_failed = 0;
     auto* handle = static_cast<parser_handle*>(lcf_allocate(1, sizeof(parser_handle)));
@@ -114,7 +113,6 @@ parser_handle* lcf_create(uint32_t count, parameter_descriptor* descriptors) {
     return handle;
 }
 
-// Frees every entry's text, the entry array and the handle; returns 0.
 int lcf_destroy(parser_handle* handle) {
     if (handle == nullptr) return 0;
     for (uint32_t i = 0; i < handle->value_count; ++i) lcf_release(handle->values[i].text);
