@@ -494,7 +494,8 @@ TEST(Memory, BlocksStayApartAcrossTheEndOfTheStaticArea) {
 // A value array too large for the static area is taken from the heap whole.
 TEST(Memory, LargeTablesStillGetEveryEntry) {
     std::vector<parameter_descriptor> rows;
-    for (int i = 0; i < 1000; ++i) rows.push_back(make_row(i, "P", 0, nullptr, LCF_TYPE_STRING, "x"));
+    for (int i = 0; i < 1000; ++i)
+        rows.push_back(make_row(i, "P", 0, nullptr, LCF_TYPE_STRING, "x"));
     parser_handle* handle = lcf_create(static_cast<uint32_t>(rows.size()), rows.data());
     ASSERT_NE(handle, nullptr);
     lcf_apply_defaults(handle, 0);
