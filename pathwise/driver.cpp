@@ -25,15 +25,24 @@ struct failure_row {
 };
 
 constexpr failure_row failure_rows[] = {
-    {PW_ERR_CREATE_PARSER, "[NOLOGID]: Can't create parameters parser",
-     "ERR:Can't create parameters parser\n"},
-    {PW_ERR_CONFIG, "[NOLOGID]: Can't parse config file\n", "ERR:Can't parse config file\n"},
-    {PW_ERR_WRITE_OUTPUT, "[NOLOGID]: Can't write to standard output",
-     "ERR:Can't write to standard output\n"},
-    {PW_ERR_UNKNOWN_PATH_NAME, "[NOLOGID]: Specified path name (%s) doesn't exist",
-     "ERR:Specified path name (%s) doesn't exist\n"},
-    {PW_ERR_NO_PATH_ARGUMENT, nullptr, "ERR:Parameter for path name (%s) wasn't specified\n"},
-    {PW_ERR_NO_MEMORY, "[NOLOGID]: There is not enough memory", "ERR:There is not enough memory\n"},
+    {.code = PW_ERR_CREATE_PARSER,
+     .log_format = "[NOLOGID]: Can't create parameters parser",
+     .stderr_format = "ERR:Can't create parameters parser\n"},
+    {.code = PW_ERR_CONFIG,
+     .log_format = "[NOLOGID]: Can't parse config file\n",
+     .stderr_format = "ERR:Can't parse config file\n"},
+    {.code = PW_ERR_WRITE_OUTPUT,
+     .log_format = "[NOLOGID]: Can't write to standard output",
+     .stderr_format = "ERR:Can't write to standard output\n"},
+    {.code = PW_ERR_UNKNOWN_PATH_NAME,
+     .log_format = "[NOLOGID]: Specified path name (%s) doesn't exist",
+     .stderr_format = "ERR:Specified path name (%s) doesn't exist\n"},
+    {.code = PW_ERR_NO_PATH_ARGUMENT,
+     .log_format = nullptr,
+     .stderr_format = "ERR:Parameter for path name (%s) wasn't specified\n"},
+    {.code = PW_ERR_NO_MEMORY,
+     .log_format = "[NOLOGID]: There is not enough memory",
+     .stderr_format = "ERR:There is not enough memory\n"},
 };
 
 // The requests of a command line and the flags they imply.
@@ -95,8 +104,8 @@ struct callback_swap {
     lcf_option_callback driver;
 };
 constexpr callback_swap callback_swaps[] = {
-    {lcf_print_version_and_exit, print_version_and_exit},
-    {lcf_print_help_and_exit, print_help_and_exit},
+    {.library = lcf_print_version_and_exit, .driver = print_version_and_exit},
+    {.library = lcf_print_help_and_exit, .driver = print_help_and_exit},
 };
 
 // The descriptor table of a run with up to 32 -a requests, in static storage: with it, standard
