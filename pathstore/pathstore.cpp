@@ -62,6 +62,15 @@ constexpr default_row default_values[] = {
 };
 static_assert(sizeof default_values / sizeof default_values[0] == VALUE_COUNT);
 
+// Row i holds value i's default, so that a default is found by its value's id.
+constexpr bool defaults_in_id_order() {
+    for (int i = 0; i < VALUE_COUNT; ++i) {
+        if (default_values[i].id != i) return false;
+    }
+    return true;
+}
+static_assert(defaults_in_id_order());
+
 // One step of a cascading setter: after parent is stored, child is set to parent + suffix.
 struct cascade_row {
     value_id parent;
@@ -85,7 +94,11 @@ constexpr cascade_row cascades[] = {
 
 char values[VALUE_COUNT][PATHSTORE_VALUE_SIZE];
 char path_scratch[PATHSTORE_SCRATCH_SIZE];
-bool defaults_loaded = false;
+// defaults_loaded[id]: value id's buffer holds its default, or a value stored over it since.
+// Each default is written at the value's first use rather than all twenty at once: the buffers
+// span five pages, and each page a run touches costs it a page fault (about 10 us in a virtual
+// machine) where a run that reads one value needs only that value's page.
+bool defaults_loaded[VALUE_COUNT];
 
 // Copies text into the value's buffer, cut to 1023 characters. memmove because a caller may pass
 // the value's own buffer (set_conf_dir(get_conf_dir())); a null text is stored as empty.
@@ -94,25 +107,24 @@ void store_value(value_id id, const char* text) {
     size_t length = strnlen(text, PATHSTORE_VALUE_SIZE - 1);
     memmove(values[id], text, length);
     values[id][length] = '\0';
+    defaults_loaded[id] = true;
 }
 
-// Writes the defaults into the buffers the first time it is called; later calls do nothing.
-void load_defaults() {
-    if (defaults_loaded) return;
-    for (const default_row& row : default_values) store_value(row.id, row.text);
-    defaults_loaded = true;
+// Writes value id's default into its buffer: once per value at most, so kept out of line rather
+// than copied into each of the accessors.
+[[gnu::cold]] void load_default(value_id id) {
+    store_value(id, default_values[id].text);
 }
 
-// Returns the buffer of a stored value, the defaults loaded.
+// Returns the buffer of a stored value, its default written there at its first use.
 const char* value_of(value_id id) {
-    load_defaults();
+    if (!defaults_loaded[id]) load_default(id);
     return values[id];
 }
 
 // Stores text under id, then runs id's cascade steps in table order; returns 0. Each child's text
 // is formed in path_scratch from the parent's stored (already cut) value.
 int set_value(value_id id, const char* text) {
-    load_defaults();
     store_value(id, text);
     for (const cascade_row& step : cascades) {
         if (step.parent != id) continue;
@@ -125,7 +137,6 @@ int set_value(value_id id, const char* text) {
 // Formats into path_scratch, cut to 1150 characters, and returns it. The text is formed in a
 // local buffer first, so an argument that is itself a previous composed result still reads right.
 __attribute__((format(printf, 1, 2))) const char* compose(const char* format, ...) {
-    load_defaults();
     char formed[PATHSTORE_SCRATCH_SIZE];
     va_list arguments;
     va_start(arguments, format);
