@@ -92,7 +92,7 @@ struct scanner {
 
 // Moves the current token to the front of the buffer and reads more input behind it. A token
 // that already fills the buffer cannot be kept whole, which ends the process.
-void refill(scanner* s) {
+[[gnu::cold]] void refill(scanner* s) {
     size_t kept = s->fill - s->start;
     memmove(input_buffer, input_buffer + s->start, kept);
     s->start = 0;
