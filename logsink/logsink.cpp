@@ -64,7 +64,7 @@ struct sink_state {
 };
 
 sink_state state;
-char line[LOGSINK_LINE_SIZE];
+VT_LARGE_BUFFER char line[LOGSINK_LINE_SIZE];
 
 // A descriptor line holds at most this many characters before its LF.
 constexpr uint32_t line_text_max = LOGSINK_LINE_SIZE - 3;

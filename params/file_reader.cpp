@@ -27,7 +27,7 @@ constexpr const char* MESSAGE_NO_ACTION = "fatal flex scanner internal error--no
 
 // The input buffer: its bytes plus two terminating zero bytes. One read at a time uses it, and
 // it lives as long as the process.
-char input_buffer[INPUT_BUFFER_SIZE + 2];
+VT_LARGE_BUFFER char input_buffer[INPUT_BUFFER_SIZE + 2];
 
 // Writes the message and a line end to standard error and ends the process with status 2.
 [[noreturn]] void reader_fatal(const char* message) {

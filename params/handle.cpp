@@ -53,7 +53,7 @@ constexpr bool use_small_area = true;
 // malloc's do; the area is zero at start and no block is given out twice, so every block is
 // zero-filled already.
 constexpr size_t SMALL_AREA_SIZE = 4096;
-alignas(16) unsigned char small_area[SMALL_AREA_SIZE];
+VT_LARGE_BUFFER alignas(16) unsigned char small_area[SMALL_AREA_SIZE];
 size_t small_area_used = 0;
 
 bool in_small_area(const void* block) {

@@ -92,7 +92,7 @@ constexpr cascade_row cascades[] = {
     {CFDATA_DIR, "/bases", CFDATA_BASES_DIR},
 };
 
-char values[VALUE_COUNT][PATHSTORE_VALUE_SIZE];
+VT_LARGE_BUFFER char values[VALUE_COUNT][PATHSTORE_VALUE_SIZE];
 char path_scratch[PATHSTORE_SCRATCH_SIZE];
 // defaults_loaded[id]: value id's buffer holds its default, or a value stored over it since.
 // Each default is written at the value's first use rather than all twenty at once: the buffers

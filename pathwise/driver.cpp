@@ -70,7 +70,7 @@ request_counts count_requests(int argc, char** argv) {
 
 // Standard output's buffer, static rather than the C library's from the heap; 4 KiB, the size
 // the library picks for a pipe or a file.
-char output_buffer[4096];
+VT_LARGE_BUFFER char output_buffer[4096];
 
 // Flushes standard output; 1 if anything written to it was lost.
 int output_lost() {
@@ -112,7 +112,7 @@ constexpr callback_swap callback_swaps[] = {
 // output's buffer and the parameter library's small blocks static as well, such a run never
 // touches the heap, whose first page costs more than the whole answer in a virtual machine.
 constexpr size_t STATIC_TABLE_ROWS = BUILTIN_DESCRIPTOR_COUNT + 32;
-parameter_descriptor static_table[STATIC_TABLE_ROWS];
+VT_LARGE_BUFFER parameter_descriptor static_table[STATIC_TABLE_ROWS];
 
 // Frees a table that build_descriptor_table took from the heap.
 void free_descriptor_table(parameter_descriptor* table) {

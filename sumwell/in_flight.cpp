@@ -45,7 +45,7 @@ constexpr size_t buffer_alignment = 4096;
 // which holds only 8 lines a set: 5 lines more spread them over its sets.
 constexpr size_t lane_stagger = 5 * 64;
 // The buffer of the writing thread's one lane when no memory can be had for lanes.
-alignas(buffer_alignment) uint8_t fallback_buffer[largest_piece];
+VT_LARGE_BUFFER alignas(buffer_alignment) uint8_t fallback_buffer[largest_piece];
 
 // One file's place in the window: its result and whether the result is there.
 struct slot {
@@ -617,7 +617,7 @@ int sum_with_lanes(const file_list& list, uint32_t tail, int threads, FILE* out,
     for (int t = 0; t < threads && equip(&workers[t], lanes); ++t) equipped = t + 1;
     if (equipped == 0) {
         // Not even one lane's memory: the writer digests with one lane in a static buffer.
-        static md5_lanes fallback_set;
+        VT_LARGE_BUFFER static md5_lanes fallback_set;
         workers[0].set = &fallback_set;
         workers[0].buffers = fallback_buffer;
         workers[0].piece = sizeof fallback_buffer;

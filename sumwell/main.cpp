@@ -32,7 +32,7 @@ constexpr char own_executable[] = "/proc/self/exe";
 // Standard output's buffer, of the size the C library picks for pipes and files. A static one
 // keeps a run that sums one small file off the heap, whose first use costs page-table work that
 // is dear in a virtual machine.
-char output_buffer[4096];
+VT_LARGE_BUFFER char output_buffer[4096];
 
 // Exit status when standard output could not be written; no other outcome uses it.
 constexpr int output_failed_status = 2;

@@ -18,7 +18,7 @@ constexpr size_t buffer_alignment = 4096;
 // that sums one small file off the heap: its first use costs page-table work that is dear in a
 // virtual machine, more than the rest of such a run's reading. Only the one thread that sums
 // files in turn reads through here.
-alignas(buffer_alignment) uint8_t single_buffer[stream_buffer_size];
+VT_LARGE_BUFFER alignas(buffer_alignment) uint8_t single_buffer[stream_buffer_size];
 
 // The ring shared by the reader thread (which fills buffers) and the digesting thread (which
 // empties them in the same order). Counters only grow; buffer i % stream_ring_buffers holds
