@@ -14,11 +14,11 @@
 
 namespace {
 
-// The file is read in chunks of this size into a static buffer (the programs are single-threaded).
-// Every page of the buffer that a read touches costs a page fault at each start, which is dearer
-// than the few more reads that a one-page buffer takes for an executable of tens of kilobytes.
+// The file is read in chunks of this size into a buffer on the stack. Every page of the buffer
+// that a read touches costs a page fault at each start, which is dearer than the few more reads
+// that a one-page buffer takes for an executable of tens of kilobytes; the stack's pages this
+// deep have mostly been touched already, by the dynamic loader, where a static buffer's have not.
 constexpr size_t read_chunk = 4096;
-alignas(64) uint8_t read_buffer[read_chunk];
 
 // The value of a lower-case hexadecimal digit, or -1 for any other character.
 int hex_value(char c) {
@@ -45,6 +45,7 @@ int read_exact(int fd, void* buffer, size_t length, uint64_t offset) {
 // Feeds the first length bytes of fd into context with reads of read_chunk bytes. Returns 0, or
 // -1 on a read error or when the file ends early.
 int feed_read(int fd, uint64_t length, md5_context* context) {
+    alignas(64) uint8_t read_buffer[read_chunk];
     uint64_t offset = 0;
     while (offset < length) {
         uint64_t left = length - offset;
@@ -91,7 +92,7 @@ struct fault_guard {
 fault_guard guard;
 
 // The handlers run here, so that a fault that overran the stack can still be reported.
-alignas(16) char guard_stack[32 * 1024];
+VT_LARGE_BUFFER alignas(16) char guard_stack[32 * 1024];
 
 // The refusal's system calls are made directly where the processor is known, not through the
 // dynamic linker's tables, which an altered program may have damaged.
