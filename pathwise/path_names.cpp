@@ -126,7 +126,9 @@ const char* copy_part(char* buffer, const char* text, size_t length) {
 
 const char* path_name_of(const char* argument) {
     if (argument == nullptr) argument = "";
-    return copy_part(path_name_buffer, argument, strcspn(argument, ":"));
+    const char* colon = strchr(argument, ':');
+    size_t length = colon != nullptr ? static_cast<size_t>(colon - argument) : strlen(argument);
+    return copy_part(path_name_buffer, argument, length);
 }
 
 const char* path_argument_of(const char* argument) {
