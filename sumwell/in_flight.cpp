@@ -53,11 +53,13 @@ struct slot {
     bool done;
 };
 
-// A file looked at and waiting for a lane; taken once a lane has it.
+// A file looked at and waiting for a lane; taken once a lane has it. An entry is filled once
+// its file has been looked at; one whose file failed is taken at once.
 struct waiting_file {
     uint64_t index;
     uint64_t size;
     bool taken;
+    bool filled;
 };
 
 struct worker;
@@ -73,7 +75,8 @@ struct run_state {
     slot* slots;            // file i's result in slots[i % window]
     waiting_file* waiting;  // files looked at, in order: entry n at waiting[n % window]
     uint64_t wait_head = 0; // the first entry not known to be taken
-    uint64_t wait_end = 0;  // one past the last entry
+    uint64_t wait_end = 0;  // one past the last entry, every one before it filled
+    uint64_t look_end = 0;  // one past the last entry set aside for files being looked at
     uint64_t waiting_bytes = 0;
     uint64_t large[large_list_size];        // entries of waiting files of large_file bytes or more,
     size_t large_count = 0;                 // largest first
@@ -200,35 +203,46 @@ void list_large(run_state* run, uint64_t n) {
 }
 
 // Looks at the next files nobody has looked at, with the lock held on entry and exit but not
-// meanwhile: those that fail are finished, the others wait for a lane.
+// meanwhile: those that fail are finished, the others wait for a lane. Each file has its entry
+// set aside before the look, so the files wait in command-line order even when two threads'
+// looks end in the other order: appended as each look ended, the first files once waited
+// behind a hundred larger ones, and the writer, which needs the first file's result first,
+// waited for hours for a lane to free.
 void look_ahead(run_state* run, sync_hold& held) {
     uint64_t first = run->next_look;
     uint64_t end = first + look_batch;
     if (end > run->list->count) end = run->list->count;
     if (end > run->next_write + window) end = run->next_write + window;
     run->next_look = end;
+    uint64_t entry = run->look_end;
+    run->look_end += end - first;
+    for (uint64_t n = entry; n < run->look_end; ++n) run->waiting[n % window].filled = false;
     handover failed[look_batch];
     waiting_file looked[look_batch];
-    size_t failures = 0, count = 0;
+    size_t failures = 0;
     pthread_mutex_unlock(held.locked);
     for (uint64_t i = first; i < end; ++i) {
         file_outcome outcome;
-        uint64_t size;
-        if (look_at(path_of(*run->list, i), run->tail, &size, &outcome)) {
-            looked[count++] = {i, size, false};
-        } else {
-            failed[failures++] = {i, outcome};
-        }
+        uint64_t size = 0;
+        bool ok = look_at(path_of(*run->list, i), run->tail, &size, &outcome);
+        if (!ok) failed[failures++] = {i, outcome};
+        looked[i - first] = {i, ok ? size : 0, !ok, true};
     }
     pthread_mutex_lock(held.locked);
     hand_over_locked(run, failed, failures);
-    for (size_t k = 0; k < count; ++k) {
-        uint64_t n = run->wait_end++;
-        run->waiting[n % window] = looked[k];
-        run->waiting_bytes += looked[k].size;
-        if (looked[k].size >= large_file) list_large(run, n);
+    for (uint64_t i = first; i < end; ++i, ++entry) {
+        const waiting_file& f = looked[i - first];
+        run->waiting[entry % window] = f;
+        run->waiting_bytes += f.size;
+        if (!f.taken && f.size >= large_file) list_large(run, entry);
     }
-    if (count > 0) sync_notify_all(run->changed);
+    while (run->wait_end < run->look_end && run->waiting[run->wait_end % window].filled) {
+        ++run->wait_end;
+    }
+    while (run->wait_head < run->wait_end && run->waiting[run->wait_head % window].taken) {
+        ++run->wait_head;
+    }
+    sync_notify_all(run->changed);
 }
 
 // Takes waiting entry n for the caller, with the lock held; returns its file.
@@ -289,7 +303,7 @@ take_result take_files(worker* w, sync_hold& held, size_t wanted) {
     while (w->held_count < wanted && w->busy + w->held_count < share) {
         // Look further ahead while the window has room, so that large files are seen early.
         if (run->next_look < run->list->count && run->next_look < run->next_write + window &&
-            run->wait_end - run->wait_head <= window - look_batch) {
+            run->look_end - run->wait_head <= window - look_batch) {
             look_ahead(run, held);
             if (run->stop) return TAKE_NOTHING;
             continue;
