@@ -26,14 +26,14 @@ struct log_category {
 // The categories in the order the system log tests them; the last row is the undefined category
 // that a message without any category bit falls into.
 constexpr log_category categories[] = {
-    {LOGSINK_ERROR, LOG_ERR, "VORERROR ", 'E'},
-    {LOGSINK_CRITICAL, LOG_CRIT, "VORCRITICAL ", 'C'},
-    {LOGSINK_INFO, LOG_INFO, "VORINFO ", 'I'},
-    {LOGSINK_NOTICE, LOG_NOTICE, "VORNOTICE ", 'N'},
-    {LOGSINK_WARNING, LOG_WARNING, "VORWARNING ", 'W'},
-    {LOGSINK_DEBUG, LOG_DEBUG, "VORDEBUG ", 'D'},
-    {LOGSINK_STATS, LOG_DEBUG, "VORSTATS ", 'S'},
-    {0, LOG_DEBUG, "VORUNDEF ", 'U'},
+    {.bit = LOGSINK_ERROR, .priority = LOG_ERR, .prefix = "VORERROR ", .letter = 'E'},
+    {.bit = LOGSINK_CRITICAL, .priority = LOG_CRIT, .prefix = "VORCRITICAL ", .letter = 'C'},
+    {.bit = LOGSINK_INFO, .priority = LOG_INFO, .prefix = "VORINFO ", .letter = 'I'},
+    {.bit = LOGSINK_NOTICE, .priority = LOG_NOTICE, .prefix = "VORNOTICE ", .letter = 'N'},
+    {.bit = LOGSINK_WARNING, .priority = LOG_WARNING, .prefix = "VORWARNING ", .letter = 'W'},
+    {.bit = LOGSINK_DEBUG, .priority = LOG_DEBUG, .prefix = "VORDEBUG ", .letter = 'D'},
+    {.bit = LOGSINK_STATS, .priority = LOG_DEBUG, .prefix = "VORSTATS ", .letter = 'S'},
+    {.bit = 0, .priority = LOG_DEBUG, .prefix = "VORUNDEF ", .letter = 'U'},
 };
 constexpr uint32_t category_bits = sizeof categories / sizeof categories[0] - 1;
 constexpr const log_category& undefined_category = categories[category_bits];

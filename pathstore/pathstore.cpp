@@ -81,15 +81,23 @@ struct cascade_row {
 // The cascades, each parent's steps in the order they run. A child that cascades itself finishes
 // its own steps before its parent takes the next one.
 constexpr cascade_row cascades[] = {
-    {INSTALL_ROOT, "/bin", BIN_DIR},          {INSTALL_ROOT, "/control", CONTROL_DIR},
-    {INSTALL_ROOT, "/conf", CONF_DIR},        {INSTALL_ROOT, "/cfdata", CFDATA_DIR},
-    {INSTALL_ROOT, "/run", RUN_DIR},          {INSTALL_ROOT, "/bin", FILTER_BIN_DIR},
-    {INSTALL_ROOT, "/etc", ETC_DIR},          {CONTROL_DIR, "/bin", CONTROL_BIN_DIR},
-    {CONTROL_DIR, "/tmp", CONTROL_TMP_DIR},   {CONF_DIR, "/src", CONF_SRC_DIR},
-    {CONF_DIR, "/def", CONF_DEF_DIR},         {CONF_DIR, "/data", CONF_DATA_DIR},
-    {CONF_DIR, "/tmp", CONF_TMP_DIR},         {CONF_DIR, "/prepare", CONF_PREPARE_DIR},
-    {CONF_DIR, "/backup", CONF_BACKUP_DIR},   {CFDATA_DIR, "/mainset", CFDATA_MAINSET_DIR},
-    {CFDATA_DIR, "/bases", CFDATA_BASES_DIR},
+    {.parent = INSTALL_ROOT, .suffix = "/bin", .child = BIN_DIR},
+    {.parent = INSTALL_ROOT, .suffix = "/control", .child = CONTROL_DIR},
+    {.parent = INSTALL_ROOT, .suffix = "/conf", .child = CONF_DIR},
+    {.parent = INSTALL_ROOT, .suffix = "/cfdata", .child = CFDATA_DIR},
+    {.parent = INSTALL_ROOT, .suffix = "/run", .child = RUN_DIR},
+    {.parent = INSTALL_ROOT, .suffix = "/bin", .child = FILTER_BIN_DIR},
+    {.parent = INSTALL_ROOT, .suffix = "/etc", .child = ETC_DIR},
+    {.parent = CONTROL_DIR, .suffix = "/bin", .child = CONTROL_BIN_DIR},
+    {.parent = CONTROL_DIR, .suffix = "/tmp", .child = CONTROL_TMP_DIR},
+    {.parent = CONF_DIR, .suffix = "/src", .child = CONF_SRC_DIR},
+    {.parent = CONF_DIR, .suffix = "/def", .child = CONF_DEF_DIR},
+    {.parent = CONF_DIR, .suffix = "/data", .child = CONF_DATA_DIR},
+    {.parent = CONF_DIR, .suffix = "/tmp", .child = CONF_TMP_DIR},
+    {.parent = CONF_DIR, .suffix = "/prepare", .child = CONF_PREPARE_DIR},
+    {.parent = CONF_DIR, .suffix = "/backup", .child = CONF_BACKUP_DIR},
+    {.parent = CFDATA_DIR, .suffix = "/mainset", .child = CFDATA_MAINSET_DIR},
+    {.parent = CFDATA_DIR, .suffix = "/bases", .child = CFDATA_BASES_DIR},
 };
 
 VT_LARGE_BUFFER char values[VALUE_COUNT][PATHSTORE_VALUE_SIZE];
