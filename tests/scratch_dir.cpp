@@ -21,7 +21,12 @@ scratch_dir::scratch_dir() {
 }
 
 scratch_dir::~scratch_dir() {
+    remove();
+}
+
+void scratch_dir::remove() {
     if (!root.empty()) nftw(root.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+    root.clear();
 }
 
 std::string scratch_dir::path(const std::string& name) const {

@@ -16,5 +16,9 @@ struct scratch_dir {
     std::string write(const std::string& name, const std::string& content) const;
     // Writes content to name inside the directory as an executable file; returns its path.
     std::string write_program(const std::string& name, const std::string& content) const;
+    // Removes the directory with its contents now, and empties root. A child process that ends
+    // with _exit never runs the destructor: one that made a directory of its own (a death test
+    // re-executed in the "threadsafe" style) removes it with this before it ends.
+    void remove();
     std::string root;
 };
