@@ -1,6 +1,6 @@
 # Writes the bash completion of pathwise: run at build time as
 #   cmake -DNAMES_TOOL=... -DTEMPLATE=... -DOUTPUT=... -DPROGRAM=... -P generate.cmake
-# The path names, the root-path parameters and the built-in configuration file come from
+# The path names and the built-in configuration file come from
 # pathwise's own tables, through the vt_path_names tool; PROGRAM is the full path of the installed
 # pathwise that the completion is registered for beside the bare name.
 foreach(variable NAMES_TOOL TEMPLATE OUTPUT PROGRAM)
@@ -10,15 +10,11 @@ foreach(variable NAMES_TOOL TEMPLATE OUTPUT PROGRAM)
 endforeach()
 
 execute_process(COMMAND "${NAMES_TOOL}" OUTPUT_VARIABLE names RESULT_VARIABLE names_status)
-execute_process(COMMAND "${NAMES_TOOL}" --root-paths OUTPUT_VARIABLE roots
-                RESULT_VARIABLE roots_status)
 execute_process(COMMAND "${NAMES_TOOL}" --config-file OUTPUT_VARIABLE CONFIG_FILE
                 RESULT_VARIABLE file_status OUTPUT_STRIP_TRAILING_WHITESPACE)
-if(NOT names_status EQUAL 0 OR NOT roots_status EQUAL 0 OR NOT file_status EQUAL 0)
+if(NOT names_status EQUAL 0 OR NOT file_status EQUAL 0)
   message(FATAL_ERROR "${NAMES_TOOL} failed")
 endif()
 string(STRIP "${names}" names)
 string(REPLACE "\n" "\n    " PATH_NAMES "${names}")
-string(STRIP "${roots}" roots)
-string(REPLACE "\n" "\n    " ROOT_PATH_NAMES "${roots}")
 configure_file("${TEMPLATE}" "${OUTPUT}" @ONLY)

@@ -130,6 +130,9 @@ uint32_t lcf_value_count(const parser_handle* handle);
 int32_t lcf_value_id_at(const parser_handle* handle, uint32_t position);
 // Type of the entry with the id, 0 if none.
 int32_t lcf_get_type(const parser_handle* handle, int32_t id);
+// The first descriptor row whose configuration-file name equals name exactly, or null: the row
+// under whose id the file's value of that name is stored.
+parameter_descriptor* lcf_find_by_name(const parser_handle* handle, const char* name);
 // Text of the entry with the id (owned by the handle), or null.
 const char* lcf_get_string(const parser_handle* handle, int32_t id);
 // Number of an entry of type INT, BOOL, COUNTER or ENUM; -1 otherwise.

@@ -44,8 +44,6 @@ void lcf_release(void* block);
 value_entry* lcf_find_value(const parser_handle* handle, int32_t id);
 // The first descriptor row with the id, or null.
 parameter_descriptor* lcf_find_descriptor(const parser_handle* handle, int32_t id);
-// The first descriptor row whose configuration-file name equals name exactly, or null.
-parameter_descriptor* lcf_find_by_name(const parser_handle* handle, const char* name);
 // The descriptor row an option argument ("-c", "--config-file" ...) names, or null.
 parameter_descriptor* lcf_find_option(const parser_handle* handle, const char* argument);
 // qsort order of two value entries: by id compared as unsigned 32-bit numbers.

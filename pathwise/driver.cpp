@@ -152,15 +152,16 @@ parameter_descriptor* build_descriptor_table(int argc, char** argv, request_coun
 }
 
 // Answers the requests in command-line order until one fails; returns its code (0 if none) and
-// points *failing at its argument.
+// points *failing at its argument. The file's value of a name is stored under the first row
+// that carries the name, so an -a request reads that row's id: a root path's built-in row, or
+// the row of an earlier request for the same name. Its own row always carries the name.
 int answer_requests(const parser_handle* handle, int argc, char** argv, int labelled,
                     const char** failing) {
-    int32_t next_id = FIRST_REQUEST_ID;
     for (int i = 0; i < argc; ++i) {
         int code = PW_OK;
         if (is_request(argc, argv, i, "-a")) {
-            code = answer_parameter(handle, argv[i + 1], next_id, labelled);
-            if (code == PW_OK) ++next_id;
+            const char* name = argv[i + 1];
+            code = answer_parameter(handle, name, lcf_find_by_name(handle, name)->id, labelled);
         } else if (is_request(argc, argv, i, "-p")) {
             const char* argument = argv[i + 1];
             code = print_path(path_name_of(argument), path_argument_of(argument), labelled);

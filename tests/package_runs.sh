@@ -86,8 +86,8 @@ printf 'RootPath /opt/mf\nGreeting hello\n' >"$scratch/completion.conf"
 for command in pathwise "$root/bin/pathwise"; do
   expected=profile-db expect complete_installed "$command" -p profile-d
   expected=regexp-list: expect complete_installed "$command" -p regexp-
-  # The root paths are not offered: -a never prints them.
-  expected=Greeting expect complete_installed "$command" -c "$scratch/completion.conf" -a ""
+  # The root paths are offered like any other name: -a prints them.
+  expected="RootPath Greeting" expect complete_installed "$command" -c "$scratch/completion.conf" -a ""
 done
 
 echo "== a local edit of $conf, then dpkg -i again"

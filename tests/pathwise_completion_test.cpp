@@ -114,15 +114,16 @@ TEST(PathwiseCompletion, OffersTheNamesThatTheConfigurationInForceSets) {
                                                     "* x\n"
                                                     "Last value without a line end");
     std::string other = scratch.write("other.conf", "OnlyInOther 1\n");
-    // The root paths are left out: pathwise answers "-a RootPath" with status 5 and nothing
-    // else. It compares names with case, so names that merely look like one are offered.
-    const std::vector<std::string> all = {"Greeting", "RootPathX", "rootpath", "Tabbed",
-                                          "$HOME",    "*",         "Last"};
+    // The root paths are offered like any other name that the file sets.
+    const std::vector<std::string> all = {"Greeting", "RootPath", "FilterCFDataMainsetPath",
+                                          "RootPathX", "rootpath", "Tabbed",
+                                          "$HOME",    "*",        "Last"};
 
     EXPECT_EQ(complete({"pathwise", "-c", conf, "-a", ""}), all);
     EXPECT_EQ(complete({"pathwise", "--config-file", conf, "-p", "main-root", "-A", "R"}),
-              std::vector<std::string>{"RootPathX"});
-    EXPECT_TRUE(complete({"pathwise", "-c", conf, "-a", "Filter"}).empty());
+              (std::vector<std::string>{"RootPath", "RootPathX"}));
+    EXPECT_EQ(complete({"pathwise", "-c", conf, "-a", "Filter"}),
+              std::vector<std::string>{"FilterCFDataMainsetPath"});
     EXPECT_EQ(complete({"pathwise", "--help", "-c", other, "-c", conf, "-a", "G"}),
               std::vector<std::string>{"Greeting"});
     EXPECT_EQ(complete({"pathwise", "-c", other, "-a", ""}),

@@ -89,10 +89,51 @@ TEST_F(Pathwise, FailuresEndTheWalkWithTheirCodeAndMessage) {
          "X:1x\n",
          "ERR:Specified path name (nosuch) doesn't exist\n",
          7},
-        {{"-a", "X", "-a", "X"}, "X:1x\n", "", 5},
+        {{"-a", "X", "-a", "X", "-a", "Unset"}, "X:1x\nX:1x\n", "", 5},
         {{"-p", "main-root", "-a", "Unset", "-p", "nosuch"}, "main-root:" + root + "\n", "", 5},
     };
     for (const row& c : rows) {
+        run_result r = run(c.args);
+        EXPECT_EQ(r.out, c.out) << c.args[1];
+        EXPECT_EQ(r.err, c.err) << c.args[1];
+        EXPECT_EQ(r.status, c.status) << c.args[1];
+    }
+}
+
+// What one run prints and how it ends, for tables of runs under one configuration each.
+struct run_case {
+    std::string conf;
+    std::vector<std::string> args;
+    std::string out;
+    std::string err;
+    int status;
+};
+
+TEST_F(Pathwise, EveryParameterRequestIsAnsweredFromTheFile) {
+    const std::string settings = "Foo bar\nGreeting hello world\nRootPath /opt/mf\n"
+                             "FilterCFDataMainsetPath /m\n";
+    const std::string long_root = "/" + std::string(1099, 'r');
+    // A repeated name gets the same value again, and the root paths get what the file says.
+    const run_case cases[] = {
+        {settings, {"-a", "Foo", "-a", "Foo"}, "Foo:bar\nFoo:bar\n", "", 0},
+        {settings,
+         {"-a", "Foo", "-a", "Greeting", "-a", "Foo"},
+         "Foo:bar\nGreeting:hello world\nFoo:bar\n",
+         "",
+         0},
+        {settings, {"-a", "RootPath"}, "/opt/mf\n", "", 0},
+        {settings,
+         {"-a", "RootPath", "-p", "main-root", "-a", "FilterCFDataMainsetPath", "-a", "RootPath"},
+         "RootPath:/opt/mf\nmain-root:/opt/mf\nFilterCFDataMainsetPath:/m\nRootPath:/opt/mf\n",
+         "",
+         0},
+        {"RootPath " + long_root + "\n", {"-a", "RootPath"}, long_root + "\n", "", 0},
+        // A name the file does not set still ends the run silently, repeated or not.
+        {settings, {"-a", "BinRootPath"}, "", "", 5},
+        {settings, {"-a", "Foo", "-a", "rootpath", "-a", "Foo"}, "Foo:bar\n", "", 5},
+    };
+    for (const run_case& c : cases) {
+        config(c.conf);
         run_result r = run(c.args);
         EXPECT_EQ(r.out, c.out) << c.args[1];
         EXPECT_EQ(r.err, c.err) << c.args[1];
