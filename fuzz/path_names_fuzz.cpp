@@ -3,7 +3,8 @@
 // stored directory first, its first byte choosing which (so over-long roots meet over-long path
 // arguments). Besides the sanitizers, the resolver's promises are checked: the split parts cut
 // to their buffers, the argument present exactly when the -p argument holds a ":", only the
-// codes 0, 7 and 8, and a composed path within the path store's 1150 characters.
+// codes 0, 7, 8 and 9, and a path that is never cut: within the path store's 1150 characters and,
+// for a name that takes a path argument, ending in the whole argument.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -56,13 +57,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* split = path_argument_of(argument.c_str());
     require((split != nullptr) == (colon != nullptr));
     std::string path_argument = split != nullptr ? split : "";
-    if (split != nullptr) require(strlen(split) < PATH_PART_SIZE);
+    if (split != nullptr) require(strlen(split) < PATH_ARGUMENT_SIZE);
 
     const char* path = nullptr;
     int code =
         resolve_path(name.c_str(), split != nullptr ? path_argument.c_str() : nullptr, &path);
-    require(code == 0 || code == PW_ERR_UNKNOWN_PATH_NAME || code == PW_ERR_NO_PATH_ARGUMENT);
-    if (code == 0) require(path != nullptr && strlen(path) <= longest_path);
+    require(code == 0 || code == PW_ERR_UNKNOWN_PATH_NAME || code == PW_ERR_NO_PATH_ARGUMENT ||
+            code == PW_ERR_PATH_TOO_LONG);
+    if (code == 0) {
+        require(path != nullptr && strlen(path) <= longest_path);
+        const path_name_row* row = find_path_name(name.c_str());
+        if (row->needs_argument) require(std::string(path).ends_with(colon + 1));
+    }
     if (code != 0) require(path == nullptr);
 
     int printed = print_path(name.c_str(), split != nullptr ? path_argument.c_str() : nullptr,

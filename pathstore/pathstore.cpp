@@ -107,12 +107,18 @@ char path_scratch[PATHSTORE_SCRATCH_SIZE];
 // span five pages, and each page a run touches costs it a page fault (about 10 us in a virtual
 // machine) where a run that reads one value needs only that value's page.
 bool defaults_loaded[VALUE_COUNT];
+// value_cut[id]: the text last stored under id was cut. A child cascaded from a cut parent is
+// longer than its buffer too, so it is marked by its own length.
+bool value_cut[VALUE_COUNT];
+// Set when a cut stored value is read or a composed path is cut; see pathstore_cut_seen.
+bool cut_seen;
 
 // Copies text into the value's buffer, cut to 1023 characters. memmove because a caller may pass
 // the value's own buffer (set_conf_dir(get_conf_dir())); a null text is stored as empty.
 void store_value(value_id id, const char* text) {
     if (text == nullptr) text = "";
     size_t length = strnlen(text, PATHSTORE_VALUE_SIZE - 1);
+    value_cut[id] = text[length] != '\0';
     memmove(values[id], text, length);
     values[id][length] = '\0';
     defaults_loaded[id] = true;
@@ -127,6 +133,7 @@ void store_value(value_id id, const char* text) {
 // Returns the buffer of a stored value, its default written there at its first use.
 const char* value_of(value_id id) {
     if (!defaults_loaded[id]) load_default(id);
+    if (value_cut[id]) cut_seen = true;
     return values[id];
 }
 
@@ -148,7 +155,9 @@ __attribute__((format(printf, 1, 2))) const char* compose(const char* format, ..
     char formed[PATHSTORE_SCRATCH_SIZE];
     va_list arguments;
     va_start(arguments, format);
-    vsnprintf(formed, PATHSTORE_COMPOSED_MAX + 1, format, arguments);
+    if (vsnprintf(formed, PATHSTORE_COMPOSED_MAX + 1, format, arguments) > PATHSTORE_COMPOSED_MAX) {
+        cut_seen = true;
+    }
     va_end(arguments);
     memcpy(path_scratch, formed, strnlen(formed, PATHSTORE_COMPOSED_MAX) + 1);
     path_scratch[PATHSTORE_SCRATCH_SIZE - 1] = '\0';
@@ -176,6 +185,13 @@ const char* in_tmp_subdir(const char* tail) {
 }
 
 } // namespace
+
+int pathstore_cut_seen() {
+    return cut_seen ? 1 : 0;
+}
+void pathstore_clear_cut() {
+    cut_seen = false;
+}
 
 const char* get_install_root() {
     return value_of(INSTALL_ROOT);

@@ -6,7 +6,8 @@
 // Getters return the stored buffer itself: valid for the life of the process, and it shows any
 // later change. Composed-path accessors return the one shared result buffer: valid only until
 // the next composed-path call or cascading setter. Over-long texts are cut, never overrun: a
-// stored value keeps its first 1023 characters, a composed path its first 1150.
+// stored value keeps its first 1023 characters, a composed path its first 1150. A caller that
+// must not hand on a cut text asks pathstore_cut_seen after the call.
 #pragma once
 
 // Size of each stored value's buffer: at most 1023 characters and a NUL.
@@ -15,6 +16,13 @@ constexpr int PATHSTORE_VALUE_SIZE = 1024;
 constexpr int PATHSTORE_SCRATCH_SIZE = 1152;
 // Longest composed path kept; a longer one is cut to this many characters.
 constexpr int PATHSTORE_COMPOSED_MAX = 1150;
+
+// 1 when a getter or a composed-path accessor has returned a cut text since the last
+// pathstore_clear_cut (or the start): a stored value that was cut (set longer than 1023
+// characters, or cascaded from such a value), or a composed path longer than 1150 characters.
+int pathstore_cut_seen();
+// Forgets the cuts seen so far.
+void pathstore_clear_cut();
 
 // Getters: the stored value itself.
 const char* get_install_root();

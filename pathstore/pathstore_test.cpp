@@ -442,6 +442,29 @@ TEST_F(PathStore, StoredValuesAreCutTo1023Characters) {
     // Exactly 1023 is kept whole.
     set_config_file(kept.c_str());
     EXPECT_EQ(get_config_file(), kept);
+
+    // Reading a cut value, or a path composed from one, is seen until it is cleared; a value
+    // that fits, also one set over a cut one, is not.
+    struct cut_case {
+        const char* what;
+        const char* (*read)();
+        int cut;
+    };
+    set_cfdata_mainset_dir("/short");
+    const cut_case cuts[] = {
+        {"the cut root", get_install_root, 1},
+        {"a cascaded child", get_cfdata_dir, 1},
+        {"a path below the cut root", log_dir_path, 1},
+        {"a child set since", get_cfdata_mainset_dir, 0},
+        {"1023 characters", get_config_file, 0},
+        {"the children of 1020", get_conf_src_dir, 1},
+    };
+    for (const cut_case& c : cuts) {
+        pathstore_clear_cut();
+        c.read();
+        EXPECT_EQ(pathstore_cut_seen(), c.cut) << c.what;
+        EXPECT_EQ(pathstore_cut_seen(), c.cut) << c.what << ", asked again";
+    }
 }
 
 TEST_F(PathStore, ComposedPathsAreCutTo1150Characters) {
@@ -454,8 +477,10 @@ TEST_F(PathStore, ComposedPathsAreCutTo1150Characters) {
     for (const auto& one : cases) {
         SCOPED_TRACE(one.name_length);
         const std::string name(one.name_length, 'n');
+        pathstore_clear_cut();
         std::string path = src_profile_path(name.c_str());
         EXPECT_EQ(path, dir + "/profiles/" + std::string(one.kept_length, 'n'));
+        EXPECT_EQ(pathstore_cut_seen(), one.name_length > one.kept_length ? 1 : 0);
     }
 
     // Two long stored values in one format: the cut falls inside the second.

@@ -111,12 +111,12 @@ constexpr bool rows_are_sound() {
 static_assert(rows_are_sound());
 
 char path_name_buffer[PATH_PART_SIZE];
-char path_argument_buffer[PATH_PART_SIZE];
+char path_argument_buffer[PATH_ARGUMENT_SIZE];
 
-// Copies the first length characters of text into buffer, cut to 1023, and returns buffer.
+// Copies the first length characters of text into buffer, cut to size - 1, and returns buffer.
 // memmove, since text may be the buffer's own earlier result.
-const char* copy_part(char* buffer, const char* text, size_t length) {
-    if (length > PATH_PART_SIZE - 1) length = PATH_PART_SIZE - 1;
+const char* copy_part(char* buffer, size_t size, const char* text, size_t length) {
+    if (length > size - 1) length = size - 1;
     memmove(buffer, text, length);
     buffer[length] = '\0';
     return buffer;
@@ -128,14 +128,15 @@ const char* path_name_of(const char* argument) {
     if (argument == nullptr) argument = "";
     const char* colon = strchr(argument, ':');
     size_t length = colon != nullptr ? static_cast<size_t>(colon - argument) : strlen(argument);
-    return copy_part(path_name_buffer, argument, length);
+    return copy_part(path_name_buffer, sizeof path_name_buffer, argument, length);
 }
 
 const char* path_argument_of(const char* argument) {
     if (argument == nullptr) return nullptr;
     const char* colon = strchr(argument, ':');
     if (colon == nullptr) return nullptr;
-    return copy_part(path_argument_buffer, colon + 1, strlen(colon + 1));
+    return copy_part(path_argument_buffer, sizeof path_argument_buffer, colon + 1,
+                     strlen(colon + 1));
 }
 
 const path_name_row* find_path_name(const char* path_name) {
@@ -149,12 +150,11 @@ const path_name_row* find_path_name(const char* path_name) {
 int resolve_path(const char* path_name, const char* path_argument, const char** path) {
     const path_name_row* row = find_path_name(path_name);
     if (row == nullptr) return PW_ERR_UNKNOWN_PATH_NAME;
-    if (!row->needs_argument) {
-        *path = row->plain();
-        return PW_OK;
-    }
-    if (path_argument == nullptr) return PW_ERR_NO_PATH_ARGUMENT;
-    *path = row->with_argument(path_argument);
+    if (row->needs_argument && path_argument == nullptr) return PW_ERR_NO_PATH_ARGUMENT;
+    pathstore_clear_cut();
+    const char* formed = row->needs_argument ? row->with_argument(path_argument) : row->plain();
+    if (pathstore_cut_seen() != 0) return PW_ERR_PATH_TOO_LONG;
+    *path = formed;
     return PW_OK;
 }
 

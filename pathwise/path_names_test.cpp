@@ -69,17 +69,17 @@ TEST(PathArgumentSplit, OnlyTheFirstColonSplits) {
     EXPECT_EQ(path_argument_of(nullptr), nullptr);
 }
 
-TEST(PathArgumentSplit, PartsAreCutTo1023CharactersAndBuffersReused) {
+TEST(PathArgumentSplit, PartsAreCutToTheirBuffersAndBuffersReused) {
     const std::string long_name(3000, 'n');
     const std::string long_argument(3000, 'a');
     EXPECT_EQ(std::string(path_name_of(long_name.c_str())), std::string(1023, 'n'));
     EXPECT_EQ(std::string(path_name_of((long_name + ":x").c_str())), std::string(1023, 'n'));
     const std::string both = "sample:" + long_argument;
-    EXPECT_EQ(std::string(path_argument_of(both.c_str())), std::string(1023, 'a'));
+    EXPECT_EQ(std::string(path_argument_of(both.c_str())), std::string(1151, 'a'));
     EXPECT_EQ(std::string(path_argument_of((std::string(1023, 'b') + ":c").c_str())), "c");
-    // Exactly 1023 fits whole.
-    EXPECT_EQ(std::string(path_argument_of(("x:" + std::string(1023, 'z')).c_str())),
-              std::string(1023, 'z'));
+    // Exactly 1151 fits whole.
+    EXPECT_EQ(std::string(path_argument_of(("x:" + std::string(1151, 'z')).c_str())),
+              std::string(1151, 'z'));
 
     const char* first = path_name_of("profile-db");
     const char* second = path_name_of("sample:x");
@@ -116,6 +116,9 @@ TEST_F(PathNames, EveryRowMatchesTheDocumentedVocabulary) {
 
 TEST_F(PathNames, PrintPathCodesAndOutput) {
     const std::string long_name(1023, 'p');
+    // With the default source directory, 1106 characters fill a profile's path exactly.
+    const std::string fills(1106, 'f');
+    const std::string overflows(1107, 'o');
     const struct {
         const char* name;
         const char* path_argument;
@@ -144,6 +147,7 @@ TEST_F(PathNames, PrintPathCodesAndOutput) {
         {"", "x", 0, PW_ERR_UNKNOWN_PATH_NAME, ""},
         {nullptr, nullptr, 0, PW_ERR_UNKNOWN_PATH_NAME, ""},
         {long_name.c_str(), "x", 0, PW_ERR_UNKNOWN_PATH_NAME, ""},
+        {"profile", overflows.c_str(), 1, PW_ERR_PATH_TOO_LONG, ""},
     };
     for (const auto& one : cases) {
         SCOPED_TRACE(testing::Message() << (one.name ? one.name : "(null)") << " / "
@@ -152,6 +156,10 @@ TEST_F(PathNames, PrintPathCodesAndOutput) {
         EXPECT_EQ(result.code, one.code);
         EXPECT_EQ(result.out, one.out);
     }
+    printed full = print("profile", fills.c_str());
+    EXPECT_EQ(full.code, PW_OK);
+    EXPECT_EQ(full.out, "/usr/local/za-ravovidoda3/conf/src/profiles/" + fills + "\n");
+    EXPECT_EQ(full.out.size(), 1151u);
 }
 
 TEST_F(PathNames, PathsFollowTheMovedDirectories) {

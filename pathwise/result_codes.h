@@ -9,6 +9,7 @@ enum : int {
     PW_ERR_NO_VALUE = 5,          // an -a parameter has no value
     PW_ERR_UNKNOWN_PATH_NAME = 7, // a -p path name is not in the path-name table
     PW_ERR_NO_PATH_ARGUMENT = 8,  // a -p path name that needs a path argument was given none
+    PW_ERR_PATH_TOO_LONG = 9,     // a -p path is longer than the path store holds
     PW_ERR_NO_MEMORY = 20,        // memory ran out: for the descriptor table or a library value
     PW_ERR_INTEGRITY = 126,       // the executable failed its integrity self-check
 };

@@ -141,6 +141,59 @@ TEST_F(Pathwise, EveryParameterRequestIsAnsweredFromTheFile) {
     }
 }
 
+TEST_F(Pathwise, APathThatCannotBeHeldWholeIsRefused) {
+    const std::string too_long = "/" + std::string(1099, 'r');
+    const std::string longest = "/" + std::string(1022, 'k');
+    const std::string long_root = "RootPath " + too_long + "\nFoo bar\n";
+    const std::string refused = "ERR:Path for path name (%s) is too long\n";
+    auto refusal = [&](const std::string& argument) {
+        std::string line = refused;
+        return line.replace(line.find("%s"), 2, argument);
+    };
+    // The default source directory leaves 1106 characters for a profile's name.
+    const std::string fills(1106, 'f');
+    const std::string overflows = std::string(1107, 'o');
+    const run_case cases[] = {
+        {long_root, {"-p", "main-root"}, "", refusal("main-root"), 9},
+        {long_root, {"-q", "-p", "main-root"}, "", "", 9},
+        // Answers before the refused one stay printed; the directories cascaded from the root
+        // cannot be held either, and a narrower root that fits wins.
+        {long_root, {"-a", "Foo", "-p", "sumwell"}, "Foo:bar\n", refusal("sumwell"), 9},
+        {long_root + "BinRootPath /b\n", {"-p", "sumwell"}, "/b/sumwell\n", "", 0},
+        {"RootPath " + longest + "\n", {"-p", "main-root"}, longest + "\n", "", 0},
+        {"RootPath " + longest + "\n", {"-p", "config-root"}, "", refusal("config-root"), 9},
+        {"", {"-p", "profile:" + fills}, root + "/conf/src/profiles/" + fills + "\n", "", 0},
+        {"", {"-p", "profile:" + overflows}, "", refusal("profile:" + overflows), 9},
+        {"",
+         {"-p", "regexp-list:" + std::string(4000, 's')},
+         "",
+         refusal("regexp-list:" + std::string(4000, 's')),
+         9},
+    };
+    for (const run_case& c : cases) {
+        config(c.conf);
+        run_result r = run(c.args);
+        EXPECT_EQ(r.out, c.out) << c.args[1].substr(0, 40);
+        EXPECT_EQ(r.err, c.err) << c.args[1].substr(0, 40);
+        EXPECT_EQ(r.status, c.status) << c.args[1].substr(0, 40);
+    }
+
+    // A -c file whose name is longer than the store holds is still read by its whole name, but
+    // its name is no answer.
+    std::string folder = dir.root;
+    while (folder.size() < 1030) folder += "/" + std::string(200, 'd');
+    ASSERT_EQ(run_program("/bin/mkdir", {"-p", folder}).status, 0);
+    std::string named = folder + "/filter.conf";
+    FILE* file = fopen(named.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    fputs("Foo bar\n", file);
+    fclose(file);
+    run_result r = run_bare({"-c", named, "-a", "Foo", "-p", "filter-config"});
+    EXPECT_EQ(r.out, "Foo:bar\n");
+    EXPECT_EQ(r.err, refusal("filter-config"));
+    EXPECT_EQ(r.status, 9);
+}
+
 TEST_F(Pathwise, QuietAnywhereSilencesOnlyTheErrorLines) {
     for (std::vector<std::string> args : {std::vector<std::string>{"-q", "-p", "nosuch"},
                                           {"-p", "nosuch", "-q"},
