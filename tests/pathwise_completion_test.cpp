@@ -1,8 +1,10 @@
 // The bash completion of pathwise: the generated script is sourced in bash, its function is
 // driven through COMP_WORDS and COMP_CWORD, and the offers it leaves in COMPREPLY are checked.
 #include <algorithm>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 #include "tests/documented_paths.h"
@@ -137,6 +139,53 @@ TEST(PathwiseCompletion, OffersTheNamesThatTheConfigurationInForceSets) {
           std::vector<std::string>{"pathwise", "--", "-c", other, "-a", ""}}) {
         for (const std::string& offer : complete(words)) EXPECT_NE(offer, "OnlyInOther");
     }
+}
+
+TEST(PathwiseCompletion, ReadsTheDashCWordAsBashPassesIt) {
+    scratch_dir scratch;
+    ASSERT_EQ(run_program("/bin/mkdir", {scratch.path("sp ace")}).status, 0);
+    scratch.write("sp ace/my.conf", "Greeting hello\n");
+    scratch.write("sp\\ ace", "Backslashed 1\n");
+    // HOME for the ~/ form; the test's own is put back afterwards.
+    const char* home = getenv("HOME");
+    const std::string saved_home = home != nullptr ? home : "";
+    setenv("HOME", scratch.root.c_str(), 1);
+    const struct {
+        const char* word;
+        const char* offer;
+    } cases[] = {
+        {R"(sp\ ace/my.conf)", "Greeting"},
+        {R"("sp ace/my.conf")", "Greeting"},
+        {R"('sp ace/my.conf')", "Greeting"},
+        {R"(sp' 'ace/my.conf)", "Greeting"},
+        {R"("sp ace"/\m\y.conf)", "Greeting"},
+        {R"(~/sp\ ace/my.conf)", "Greeting"},
+        {R"(~/"sp ace/my.conf")", "Greeting"},
+        // Between double quotes a backslash escapes only $ ` " and itself.
+        {R"("sp\\ ace")", "Backslashed"},
+        {R"("sp\ ace")", "Backslashed"},
+        {R"('sp\ ace')", "Backslashed"},
+        // A quoted ~ is no home; $ and ` stay text and run nothing.
+        {R"("~/sp ace/my.conf")", nullptr},
+        {R"(sp\ ace/$(touch ran).conf)", nullptr},
+        {R"("sp ace/`touch ran`.conf")", nullptr},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> offers = complete({"pathwise", "-c", c.word, "-a", ""}, scratch.root);
+        if (c.offer == nullptr) {
+            EXPECT_TRUE(offers.empty()) << c.word;
+        } else {
+            EXPECT_EQ(offers, std::vector<std::string>{c.offer}) << c.word;
+        }
+    }
+    if (home != nullptr) {
+        setenv("HOME", saved_home.c_str(), 1);
+    } else {
+        unsetenv("HOME");
+    }
+    EXPECT_EQ(read_file(scratch.path("ran")), "");
+    struct stat info;
+    EXPECT_NE(stat(scratch.path("ran").c_str(), &info), 0);
 }
 
 TEST(PathwiseCompletion, OffersFileNamesAfterCAndOptionsAfterADash) {
