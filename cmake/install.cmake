@@ -9,6 +9,16 @@
 #   PREFIX/share/man/man1, man5               the manual pages
 #   PREFIX/share/bash-completion/completions/pathwise   the bash completion of pathwise
 
+# Before anything is copied: every built file is there, and the prefix is one that the installed
+# configuration can hold (cmake/install_check.cmake).
+install(CODE "
+  set(VT_BUILD_DIR \"${PROJECT_BINARY_DIR}\")
+  set(VT_BUILTIN_ROOT \"${VT_BUILTIN_ROOT}\")
+  set(VT_BUILT_FILES \"$<TARGET_FILE:pathwise>;$<TARGET_FILE:sumwell>;${VT_COMPLETION_SCRIPT}\")
+  set(VT_BUILT_TARGETS pathwise sumwell pathwise_completion)
+")
+install(SCRIPT cmake/install_check.cmake)
+
 # The programs carry an integrity trailer after their last linked byte. install(TARGETS) may
 # rewrite a program (RPATH changes, `cmake --install --strip`), which would break the trailer, so
 # the stamped files are copied as plain files, and the copies are compared with the originals.
@@ -27,17 +37,11 @@ install(CODE "
 
 # The sample configuration becomes etc/filter.conf, rooted at the prefix when that is not the
 # built-in root; an existing filter.conf is kept (cmake/install_sample.cmake).
-install(CODE "
-  set(VT_SAMPLE \"${PROJECT_SOURCE_DIR}/examples/filter.conf\")
-  set(VT_BUILTIN_ROOT \"${VT_BUILTIN_ROOT}\")
-")
+install(CODE "set(VT_SAMPLE \"${PROJECT_SOURCE_DIR}/examples/filter.conf\")")
 install(SCRIPT cmake/install_sample.cmake)
 
 # The bash completion, registered for PREFIX/bin/pathwise (cmake/install_completion.cmake).
-install(CODE "
-  set(VT_COMPLETION_SCRIPT \"${VT_COMPLETION_SCRIPT}\")
-  set(VT_BUILTIN_ROOT \"${VT_BUILTIN_ROOT}\")
-")
+install(CODE "set(VT_COMPLETION_SCRIPT \"${VT_COMPLETION_SCRIPT}\")")
 install(SCRIPT cmake/install_completion.cmake)
 install(FILES man/pathwise.1 man/sumwell.1 DESTINATION share/man/man1)
 install(FILES man/filter.conf.5 DESTINATION share/man/man5)

@@ -1,15 +1,13 @@
 # Installs the bash completion of pathwise as PREFIX/share/bash-completion/completions/pathwise;
 # run by `cmake --install` (through install.cmake), where CMAKE_INSTALL_PREFIX is the prefix of
-# this installation and VT_COMPLETION_SCRIPT (the generated script) and VT_BUILTIN_ROOT are set
-# by the caller.
+# this installation, VT_COMPLETION_SCRIPT (the generated script) is set by the caller, and
+# VT_PREFIX (the prefix made absolute) and VT_BUILTIN_ROOT by install_check.cmake.
 #
 # The generated script registers itself for the bare name and for the built-in root's
 # bin/pathwise. Under any other prefix the copy installed there is registered for PREFIX/bin/pathwise
 # instead, the program installed beside it.
 
-set(prefix "${CMAKE_INSTALL_PREFIX}")
-cmake_path(ABSOLUTE_PATH prefix NORMALIZE)
-string(REGEX REPLACE "(.)/+$" "\\1" prefix "${prefix}")
+set(prefix "${VT_PREFIX}")
 set(destination "${CMAKE_INSTALL_PREFIX}/share/bash-completion/completions")
 set(script "${VT_COMPLETION_SCRIPT}")
 set(staged "")

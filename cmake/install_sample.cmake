@@ -1,6 +1,7 @@
 # Installs the sample configuration as PREFIX/etc/filter.conf; run by `cmake --install` (through
-# install.cmake), where CMAKE_INSTALL_PREFIX is the prefix of this installation and VT_SAMPLE and
-# VT_BUILTIN_ROOT are set by the caller.
+# install.cmake), where CMAKE_INSTALL_PREFIX is the prefix of this installation, VT_SAMPLE is set
+# by the caller, and VT_PREFIX (the prefix made absolute) and VT_BUILTIN_ROOT by
+# install_check.cmake, which has also made sure that the prefix can be a RootPath.
 #
 # Under the built-in root the sample is installed as it is. Under any other prefix its
 # RootPath line is made live with the prefix, and the defaults that its comments show are moved
@@ -8,28 +9,19 @@
 # An existing filter.conf with other content is the installed system's configuration: it is
 # kept, and the sample goes beside it as filter.conf.sample.
 
-# A relative prefix counts from the working directory, which is CMAKE_CURRENT_SOURCE_DIR here.
-set(prefix "${CMAKE_INSTALL_PREFIX}")
-cmake_path(ABSOLUTE_PATH prefix NORMALIZE)
-string(REGEX REPLACE "(.)/+$" "\\1" prefix "${prefix}")
+set(prefix "${VT_PREFIX}")
 set(etc "${CMAKE_INSTALL_PREFIX}/etc")
 set(sample "${VT_SAMPLE}")
 set(staged "")
 if(NOT prefix STREQUAL VT_BUILTIN_ROOT)
-  if(prefix MATCHES "[ \t]")
-    # A root path must be one word in the configuration file.
-    message(WARNING "The prefix ${prefix} holds a blank, which a RootPath value cannot: "
-                    "the sample configuration keeps the built-in root ${VT_BUILTIN_ROOT}")
-  else()
-    file(READ "${VT_SAMPLE}" text)
-    string(REPLACE "${VT_BUILTIN_ROOT}" "${prefix}" text "${text}")
-    string(REGEX REPLACE "\n#RootPath " "\nRootPath " text "${text}")
-    # Staged beside its destination, so that nothing of the build tree changes and two
-    # installations at once do not share a file.
-    set(staged "$ENV{DESTDIR}${prefix}/etc/.filter.conf.staged")
-    file(WRITE "${staged}" "${text}")
-    set(sample "${staged}")
-  endif()
+  file(READ "${VT_SAMPLE}" text)
+  string(REPLACE "${VT_BUILTIN_ROOT}" "${prefix}" text "${text}")
+  string(REGEX REPLACE "\n#RootPath " "\nRootPath " text "${text}")
+  # Staged beside its destination, so that nothing of the build tree changes and two
+  # installations at once do not share a file.
+  set(staged "$ENV{DESTDIR}${prefix}/etc/.filter.conf.staged")
+  file(WRITE "${staged}" "${text}")
+  set(sample "${staged}")
 endif()
 
 set(existing "$ENV{DESTDIR}${etc}/filter.conf")

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "tests/run_program.h"
@@ -156,6 +157,78 @@ TEST(PathwiseInstallRoots, BuiltinRootKeepsTheSampleAndOtherRootsAreMadeAbsolute
         run_program(root + "/bin/pathwise", {"-c", root + "/etc/filter.conf", "-p", "profile-db"});
     EXPECT_EQ(where.status, 0) << where.err;
     EXPECT_EQ(where.out, root + "/conf/data/zediviz.pdb\n");
+}
+
+// A prefix that the installed configuration cannot hold as its RootPath stops the installation
+// before anything is copied, with a message that says why.
+TEST(PathwiseInstallRoots, APrefixThatNoRootPathCanHoldInstallsNothing) {
+    scratch_dir scratch;
+    const std::string stage = scratch.path("stage");
+    for (const std::string& prefix : {scratch.path("my prefix"), scratch.path("tab\there"),
+                                      scratch.path("line\nend"), std::string("/")}) {
+        run_result r = install_into(scratch, prefix, {}, {"DESTDIR=" + stage});
+        EXPECT_NE(r.status, 0) << prefix;
+        EXPECT_NE(r.err.find("Nothing was installed: pathwise could not answer inside the prefix"),
+                  std::string::npos)
+            << r.err;
+        struct stat info;
+        EXPECT_NE(stat(stage.c_str(), &info), 0) << prefix;
+        EXPECT_EQ(read_file(scratch.path("install_manifest.txt")), "") << prefix;
+    }
+}
+
+// The README's first command, in a fresh copy of the source tree, builds everything that
+// `cmake --install` copies; the installation writes its manifest, and the README's uninstall
+// command removes every file but the configuration. Without the completion the installation
+// stops before it copies anything and names the step that builds it.
+TEST(PathwiseInstallFresh, InstallsAfterTheFirstReadmeCommand) {
+    scratch_dir scratch;
+    const std::string source = scratch.path("source");
+    ASSERT_EQ(shell("mkdir \"" + source + "\" && tar -C \"" VT_SOURCE_DIR
+                    "\" --exclude=./build --exclude=./.git -cf - . | tar -C \"" +
+                    source + "\" -xf -")
+                  .status,
+              0);
+    run_result built = shell("cd \"" + source + "\" && \"" VT_CMAKE_COMMAND
+                             "\" --workflow --preset programs >build.log 2>&1 || cat build.log");
+    ASSERT_EQ(built.status, 0);
+    ASSERT_EQ(built.out, "");
+
+    const std::string build = source + "/build/default";
+    const std::string prefix = scratch.path("prefix");
+    run_result installed =
+        run_program(VT_CMAKE_COMMAND, {"--install", build, "--prefix", prefix});
+    ASSERT_EQ(installed.status, 0) << installed.out << installed.err;
+    const char* files[] = {"/bin/pathwise",
+                           "/bin/sumwell",
+                           "/etc/filter.conf",
+                           "/share/bash-completion/completions/pathwise",
+                           "/share/man/man1/pathwise.1",
+                           "/share/man/man1/sumwell.1",
+                           "/share/man/man5/filter.conf.5"};
+    std::string listed;
+    for (const char* file : files) listed += prefix + file + "\n";
+    std::string sorted = shell("sort \"" + build + "/install_manifest.txt\"").out;
+    EXPECT_EQ(sorted, listed);
+    EXPECT_EQ(run_program(prefix + "/bin/pathwise",
+                          {"-c", prefix + "/etc/filter.conf", "-p", "sumwell"})
+                  .out,
+              prefix + "/bin/sumwell\n");
+
+    ASSERT_EQ(shell("cd \"" + source + "\" && grep -v '/etc/filter\\.conf$' "
+                    "build/default/install_manifest.txt | xargs -d '\\n' rm -f --")
+                  .status,
+              0);
+    EXPECT_EQ(shell("cd \"" + prefix + "\" && find . -type f").out, "./etc/filter.conf\n");
+
+    ASSERT_EQ(unlink((build + "/completion/pathwise").c_str()), 0);
+    const std::string other = scratch.path("other");
+    run_result refused = run_program(VT_CMAKE_COMMAND, {"--install", build, "--prefix", other});
+    EXPECT_NE(refused.status, 0);
+    EXPECT_NE(refused.err.find("Nothing was installed"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("--target pathwise_completion"), std::string::npos) << refused.err;
+    struct stat info;
+    EXPECT_NE(stat(other.c_str(), &info), 0);
 }
 
 TEST_F(PathwiseInstall, StrippedProgramRefusesUntilStampedAgain) {
