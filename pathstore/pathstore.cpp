@@ -164,7 +164,6 @@ __attribute__((format(printf, 1, 2))) const char* compose(const char* format, ..
     return path_scratch;
 }
 
-// A name argument as text: a null name reads as empty.
 const char* name_text(const char* name) {
     return name != nullptr ? name : "";
 }

@@ -62,7 +62,7 @@ int is_request(int argc, char** argv, int i, const char* option) {
 
 // Counts the -a and -p requests and notes -q, over the whole vector.
 request_counts count_requests(int argc, char** argv) {
-    request_counts counts{0, 0, 0};
+    request_counts counts{.parameters = 0, .paths = 0, .quiet = 0};
     for (int i = 0; i < argc; ++i) {
         if (is_request(argc, argv, i, "-a")) ++counts.parameters;
         if (is_request(argc, argv, i, "-p")) ++counts.paths;
