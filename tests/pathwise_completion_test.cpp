@@ -117,9 +117,9 @@ TEST(PathwiseCompletion, OffersTheNamesThatTheConfigurationInForceSets) {
                                                     "Last value without a line end");
     std::string other = scratch.write("other.conf", "OnlyInOther 1\n");
     // The root paths are offered like any other name that the file sets.
-    const std::vector<std::string> all = {"Greeting", "RootPath", "FilterCFDataMainsetPath",
+    const std::vector<std::string> all = {"Greeting",  "RootPath", "FilterCFDataMainsetPath",
                                           "RootPathX", "rootpath", "Tabbed",
-                                          "$HOME",    "*",        "Last"};
+                                          "$HOME",     "*",        "Last"};
 
     EXPECT_EQ(complete({"pathwise", "-c", conf, "-a", ""}), all);
     EXPECT_EQ(complete({"pathwise", "--config-file", conf, "-p", "main-root", "-A", "R"}),
@@ -171,7 +171,8 @@ TEST(PathwiseCompletion, ReadsTheDashCWordAsBashPassesIt) {
         {R"("sp ace/`touch ran`.conf")", nullptr},
     };
     for (const auto& c : cases) {
-        std::vector<std::string> offers = complete({"pathwise", "-c", c.word, "-a", ""}, scratch.root);
+        std::vector<std::string> offers =
+            complete({"pathwise", "-c", c.word, "-a", ""}, scratch.root);
         if (c.offer == nullptr) {
             EXPECT_TRUE(offers.empty()) << c.word;
         } else {

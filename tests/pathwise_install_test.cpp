@@ -184,20 +184,21 @@ TEST(PathwiseInstallRoots, APrefixThatNoRootPathCanHoldInstallsNothing) {
 TEST(PathwiseInstallFresh, InstallsAfterTheFirstReadmeCommand) {
     scratch_dir scratch;
     const std::string source = scratch.path("source");
-    ASSERT_EQ(shell("mkdir \"" + source + "\" && tar -C \"" VT_SOURCE_DIR
+    ASSERT_EQ(shell("mkdir \"" + source +
+                    "\" && tar -C \"" VT_SOURCE_DIR
                     "\" --exclude=./build --exclude=./.git -cf - . | tar -C \"" +
                     source + "\" -xf -")
                   .status,
               0);
-    run_result built = shell("cd \"" + source + "\" && \"" VT_CMAKE_COMMAND
+    run_result built = shell("cd \"" + source +
+                             "\" && \"" VT_CMAKE_COMMAND
                              "\" --workflow --preset programs >build.log 2>&1 || cat build.log");
     ASSERT_EQ(built.status, 0);
     ASSERT_EQ(built.out, "");
 
     const std::string build = source + "/build/default";
     const std::string prefix = scratch.path("prefix");
-    run_result installed =
-        run_program(VT_CMAKE_COMMAND, {"--install", build, "--prefix", prefix});
+    run_result installed = run_program(VT_CMAKE_COMMAND, {"--install", build, "--prefix", prefix});
     ASSERT_EQ(installed.status, 0) << installed.out << installed.err;
     const char* files[] = {"/bin/pathwise",
                            "/bin/sumwell",
@@ -210,12 +211,13 @@ TEST(PathwiseInstallFresh, InstallsAfterTheFirstReadmeCommand) {
     for (const char* file : files) listed += prefix + file + "\n";
     std::string sorted = shell("sort \"" + build + "/install_manifest.txt\"").out;
     EXPECT_EQ(sorted, listed);
-    EXPECT_EQ(run_program(prefix + "/bin/pathwise",
-                          {"-c", prefix + "/etc/filter.conf", "-p", "sumwell"})
-                  .out,
-              prefix + "/bin/sumwell\n");
+    EXPECT_EQ(
+        run_program(prefix + "/bin/pathwise", {"-c", prefix + "/etc/filter.conf", "-p", "sumwell"})
+            .out,
+        prefix + "/bin/sumwell\n");
 
-    ASSERT_EQ(shell("cd \"" + source + "\" && grep -v '/etc/filter\\.conf$' "
+    ASSERT_EQ(shell("cd \"" + source +
+                    "\" && grep -v '/etc/filter\\.conf$' "
                     "build/default/install_manifest.txt | xargs -d '\\n' rm -f --")
                   .status,
               0);

@@ -111,7 +111,7 @@ struct run_case {
 
 TEST_F(Pathwise, EveryParameterRequestIsAnsweredFromTheFile) {
     const std::string settings = "Foo bar\nGreeting hello world\nRootPath /opt/mf\n"
-                             "FilterCFDataMainsetPath /m\n";
+                                 "FilterCFDataMainsetPath /m\n";
     const std::string long_root = "/" + std::string(1099, 'r');
     // A repeated name gets the same value again, and the root paths get what the file says.
     const run_case cases[] = {
