@@ -49,7 +49,9 @@ constexpr count_text count_texts[COUNT_KINDS] = {
 // The name md5sum gives standard input in its messages; sumwell's messages use it too.
 constexpr char stdin_name[] = "standard input";
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
+bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 int hex_value(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -249,8 +251,7 @@ bool empty_file(const file_outcome& outcome, const char* path, uint32_t tail) {
 
 // The files in flight's report: checks file index of the chunk at context against its
 // digest, writes its line and counts it. Returns 0, or the errno value of a failed write to out.
-int check_result(void* context, uint64_t index, const file_outcome& outcome, FILE* out,
-                 FILE* err) {
+int check_result(void* context, uint64_t index, const file_outcome& outcome, FILE* out, FILE* err) {
     chunk* c = static_cast<chunk*>(context);
     list_check* list = c->list;
     const check_settings& s = *list->settings;
@@ -266,8 +267,8 @@ int check_result(void* context, uint64_t index, const file_outcome& outcome, FIL
     }
     const char* verdict = nullptr;
     if (result.kind != OUTCOME_DIGEST) {
-        bool missing = (result.kind == OUTCOME_STAT || result.kind == OUTCOME_OPEN) &&
-                       result.error == ENOENT;
+        bool missing =
+            (result.kind == OUTCOME_STAT || result.kind == OUTCOME_OPEN) && result.error == ENOENT;
         if (s.ignore_missing && missing) return error;
         int e = write_outcome(result, name, out, err);
         if (error == 0) error = e;
@@ -303,8 +304,8 @@ int check_chunk(chunk* c, FILE* out, FILE* err) {
 // Takes one line of the list (length bytes and one spare byte at line; overlong: the line
 // went on past what line holds) into the chunk, checking the chunk first when it is full.
 // Returns 0, or the errno value of a failed write to out.
-int take_line(chunk* c, check_parser* parser, char* line, size_t length, bool overlong,
-              FILE* out, FILE* err) {
+int take_line(chunk* c, check_parser* parser, char* line, size_t length, bool overlong, FILE* out,
+              FILE* err) {
     list_check* list = c->list;
     ++list->line_number;
     check_line parsed;
@@ -384,8 +385,7 @@ int read_list(int fd, chunk* c, check_parser* parser, FILE* out, FILE* err, int*
 int report_counts(const list_check& list, FILE* out, FILE* err) {
     const check_settings& s = *list.settings;
     if (!list.formed) {
-        return message(out, err, "%s: no properly formatted MD5 checksum lines found\n",
-                       list.name);
+        return message(out, err, "%s: no properly formatted MD5 checksum lines found\n", list.name);
     }
     if (s.status) return 0;
     int error = 0;
@@ -432,8 +432,8 @@ bool check_list(const char* path, chunk* c, check_parser* parser, const check_se
 
 } // namespace
 
-int check_lists(int count, char* const* lists, const check_settings& settings, FILE* out,
-                FILE* err, int* write_error) {
+int check_lists(int count, char* const* lists, const check_settings& settings, FILE* out, FILE* err,
+                int* write_error) {
     *write_error = 0;
     chunk* c = static_cast<chunk*>(calloc(1, sizeof(chunk)));
     if (c == nullptr) {

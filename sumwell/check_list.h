@@ -58,5 +58,5 @@ struct check_settings {
 // out and the messages to err. Returns 0 when every list was read and every file it names
 // matched, else 1; *write_error is 0, or the errno value of a failed write to out (the check
 // then stops).
-int check_lists(int count, char* const* lists, const check_settings& settings, FILE* out,
-                FILE* err, int* write_error);
+int check_lists(int count, char* const* lists, const check_settings& settings, FILE* out, FILE* err,
+                int* write_error);

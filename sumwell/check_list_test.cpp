@@ -52,7 +52,8 @@ TEST(CheckList, LongListKeepsListOrderAcrossChunks) {
     for (int i = 1; i <= lines; ++i) {
         if (i % 1000 == 0 || i == 4097) {
             list += "bad\n";
-            expected += "Error! l: " + std::to_string(i) + ": improperly formatted MD5 checksum line\n";
+            expected +=
+                "Error! l: " + std::to_string(i) + ": improperly formatted MD5 checksum line\n";
         } else if (i % 7 == 0) {
             list += std::string(32, '0') + "  " + file + "\n";
             expected += file + ": FAILED\n";

@@ -11,8 +11,8 @@
 
 // Writes file index's result in place of its line or message (see file_list::report); returns
 // as write_outcome does.
-typedef int (*report_outcome)(void* context, uint64_t index, const file_outcome& outcome,
-                              FILE* out, FILE* err);
+typedef int (*report_outcome)(void* context, uint64_t index, const file_outcome& outcome, FILE* out,
+                              FILE* err);
 
 // The files of one run: paths[i] named as written, for i below count; or, when repeated_path is
 // set, that one file count times, each line naming it repeated_name (the benchmark mode).
