@@ -8,6 +8,7 @@
 #                                             filter.conf is kept)
 #   PREFIX/share/man/man1, man5               the manual pages
 #   PREFIX/share/bash-completion/completions/pathwise   the bash completion of pathwise
+#   PREFIX/share/bash-completion/completions/sumwell    the bash completion of sumwell
 
 # The programs carry an integrity trailer after their last linked byte. install(TARGETS) may
 # rewrite a program (RPATH changes, `cmake --install --strip`), which would break the trailer, so
@@ -39,6 +40,8 @@ install(CODE "
   set(VT_BUILTIN_ROOT \"${VT_BUILTIN_ROOT}\")
 ")
 install(SCRIPT cmake/install_completion.cmake)
+# sumwell's registers itself for the sumwell installed beside it, wherever that is.
+install(FILES ${VT_SUMWELL_COMPLETION_SCRIPT} DESTINATION share/bash-completion/completions)
 install(FILES man/pathwise.1 man/sumwell.1 DESTINATION share/man/man1)
 install(FILES man/filter.conf.5 DESTINATION share/man/man5)
 
@@ -69,4 +72,8 @@ if(TARGET pathwise_e2e)
     VT_CMAKE_COMMAND="${CMAKE_COMMAND}"
     VT_COMPLETION_SCRIPT="${VT_COMPLETION_SCRIPT}")
   add_dependencies(pathwise_e2e pathwise sumwell pathwise_completion)
+endif()
+if(TARGET sumwell_e2e)
+  target_compile_definitions(sumwell_e2e PRIVATE
+    VT_SUMWELL_COMPLETION_SCRIPT="${VT_SUMWELL_COMPLETION_SCRIPT}")
 endif()
