@@ -194,7 +194,6 @@ void run_benchmark(const char* program, const settings& s) {
     sum_list({static_cast<uint64_t>(s.repeats), nullptr, benchmark_path(), program}, s);
 }
 
-// Sums each file argument in order.
 void sum_files(int count, char** paths, const settings& s) {
     sum_list({static_cast<uint64_t>(count), paths, nullptr, nullptr}, s);
 }
