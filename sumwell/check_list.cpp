@@ -199,8 +199,7 @@ char stdin_path[] = "/dev/stdin";
 
 // Writes text to err after flushing out, so that both keep their order in one file. Returns 0,
 // or the errno value of a failed flush of out.
-int message(FILE* out, FILE* err, const char* format, ...) __attribute__((format(printf, 3, 4)));
-int message(FILE* out, FILE* err, const char* format, ...) {
+[[gnu::format(printf, 3, 4)]] int message(FILE* out, FILE* err, const char* format, ...) {
     int error = fflush(out) == 0 ? 0 : (errno != 0 ? errno : EIO);
     va_list arguments;
     va_start(arguments, format);
@@ -337,8 +336,8 @@ int take_line(chunk* c, check_parser* parser, char* line, size_t length, bool ov
 // Returns 0, or the errno value of a failed write to out; *read_error is the errno value of a
 // failed read of the list, or 0.
 int read_list(int fd, chunk* c, check_parser* parser, FILE* out, FILE* err, int* read_error) {
-    static char buffer[read_size];
-    static char line[check_line_limit + 1];
+    VT_LARGE_BUFFER static char buffer[read_size];
+    VT_LARGE_BUFFER static char line[check_line_limit + 1];
     size_t length = 0;
     bool overlong = false;
     bool open_line = false; // bytes of a line without its line feed yet
