@@ -15,7 +15,7 @@ const std::string abc = "900150983cd24fb0d6963f7d28e17f72"; // MD5 of "abc"
 
 // The reversed form ("HEX NAME") and the text form with its mark exclude each other: whichever
 // comes first decides, for every later line of every list of the run.
-TEST(CheckList, FirstTextLineDecidesTheFormForTheRun) {
+TEST(SumwellCheckList, FirstTextLineDecidesTheFormForTheRun) {
     struct parse_case {
         std::vector<std::string> lines;
         std::vector<std::string> names; // "" for a malformed line
@@ -44,7 +44,7 @@ TEST(CheckList, FirstTextLineDecidesTheFormForTheRun) {
 
 // A list of several chunks, its malformed lines among the files: every file's line and every
 // --warn message comes out in list order in one stream, across the chunks' boundaries too.
-TEST(CheckList, LongListKeepsListOrderAcrossChunks) {
+TEST(SumwellCheckList, LongListKeepsListOrderAcrossChunks) {
     scratch_dir dir;
     std::string file = dir.write("abc", "abc");
     std::string list, expected;
