@@ -8,6 +8,7 @@
 #                                             filter.conf is kept)
 #   PREFIX/share/man/man1, man5               the manual pages
 #   PREFIX/share/bash-completion/completions/pathwise   the bash completion of pathwise
+#   PREFIX/share/bash-completion/completions/sumwell    the bash completion of sumwell
 
 # Before anything is copied: every built file is there, and the prefix is one that the installed
 # configuration can hold (cmake/install_check.cmake).
@@ -43,6 +44,8 @@ install(SCRIPT cmake/install_sample.cmake)
 # The bash completion, registered for PREFIX/bin/pathwise (cmake/install_completion.cmake).
 install(CODE "set(VT_COMPLETION_SCRIPT \"${VT_COMPLETION_SCRIPT}\")")
 install(SCRIPT cmake/install_completion.cmake)
+# sumwell's registers itself for the sumwell installed beside it, wherever that is.
+install(FILES ${VT_SUMWELL_COMPLETION_SCRIPT} DESTINATION share/bash-completion/completions)
 install(FILES man/pathwise.1 man/sumwell.1 DESTINATION share/man/man1)
 install(FILES man/filter.conf.5 DESTINATION share/man/man5)
 
@@ -73,4 +76,8 @@ if(TARGET pathwise_e2e)
     VT_CMAKE_COMMAND="${CMAKE_COMMAND}"
     VT_COMPLETION_SCRIPT="${VT_COMPLETION_SCRIPT}")
   add_dependencies(pathwise_e2e pathwise sumwell pathwise_completion)
+endif()
+if(TARGET sumwell_e2e)
+  target_compile_definitions(sumwell_e2e PRIVATE
+    VT_SUMWELL_COMPLETION_SCRIPT="${VT_SUMWELL_COMPLETION_SCRIPT}")
 endif()

@@ -69,7 +69,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/copyright ${VT_PACKAGE_FILES}/c
 install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/lintian-overrides
         DESTINATION /usr/share/lintian/overrides RENAME ${CPACK_PACKAGE_NAME}
         COMPONENT debian EXCLUDE_FROM_ALL)
-install(FILES ${VT_COMPLETION_SCRIPT} DESTINATION /usr/share/bash-completion/completions
+install(FILES ${VT_COMPLETION_SCRIPT} ${VT_SUMWELL_COMPLETION_SCRIPT}
+        DESTINATION /usr/share/bash-completion/completions
         COMPONENT debian EXCLUDE_FROM_ALL)
 # The programs on the standard PATH: the links lead to the programs under the fixed root. The
 # self-check reads /proc/self/exe, which names the file under the fixed root, and pathwise answers

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(params_file params_cmdline path_names)
+[ ${#targets[@]} -gt 0 ] || targets=(params_file params_cmdline path_names check_line)
 
 cmake --preset fuzz >/dev/null || exit 1
 cmake --build --preset fuzz -j2 || exit 1
@@ -26,6 +26,7 @@ for target in "${targets[@]}"; do
   # reader's 8 KiB chunks and buffer moves are tried; argument vectors and -p arguments need less.
   max_len=4096
   [ "$target" = params_file ] && max_len=15999
+  [ "$target" = check_line ] && max_len=8192
   # One job, so the two cores are not both taken.
   if ! build/fuzz/fuzz/"$target"_fuzz "$work" -max_total_time="$seconds" -max_len=$max_len \
       -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$findings/" \

@@ -151,18 +151,14 @@ int write_outcome(const file_outcome& outcome, const char* name, FILE* out, FILE
     return error;
 }
 
-int sum_file(const char* path, const char* name, uint32_t tail, bool reader_thread, FILE* out,
-             FILE* err) {
+void sum_one(const char* path, uint32_t tail, bool reader_thread, file_outcome* outcome) {
     opened_file file;
-    file_outcome outcome;
-    if (open_for_summing(path, tail, &file, &outcome)) {
-        if (file.regular) {
-            int status = digest_stream(file.fd, file.size - tail, reader_thread, outcome.digest);
-            close(file.fd);
-            set_read_outcome(status, &outcome);
-        } else {
-            sum_mapped(&file, tail, &outcome);
-        }
+    if (!open_for_summing(path, tail, &file, outcome)) return;
+    if (file.regular) {
+        int status = digest_stream(file.fd, file.size - tail, reader_thread, outcome->digest);
+        close(file.fd);
+        set_read_outcome(status, outcome);
+    } else {
+        sum_mapped(&file, tail, outcome);
     }
-    return write_outcome(outcome, name, out, err);
 }

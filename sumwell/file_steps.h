@@ -67,7 +67,6 @@ void set_read_outcome(int read_status, file_outcome* outcome);
 // or the errno value of a failed write to out.
 int write_outcome(const file_outcome& outcome, const char* name, FILE* out, FILE* err);
 
-// Sums one file less its tail and writes its line or message. reader_thread lets a regular file's
-// reads run on a second thread while this one digests. Returns as write_outcome does.
-int sum_file(const char* path, const char* name, uint32_t tail, bool reader_thread, FILE* out,
-             FILE* err);
+// Sums the file at path less its tail into *outcome. reader_thread lets a regular file's reads
+// run on a second thread while this one digests.
+void sum_one(const char* path, uint32_t tail, bool reader_thread, file_outcome* outcome);

@@ -136,6 +136,14 @@ const char* name_of(const file_list& list, uint64_t i) {
     return list.repeated_path != nullptr ? list.repeated_name : list.paths[i];
 }
 
+// Writes file i's result: through the list's report when it has one, else as its line or
+// message. Returns as write_outcome does.
+int write_result(const file_list& list, uint64_t i, const file_outcome& outcome, FILE* out,
+                 FILE* err) {
+    if (list.report != nullptr) return list.report(list.context, i, outcome, out, err);
+    return write_outcome(outcome, name_of(list, i), out, err);
+}
+
 // Stores the results in their slots and wakes whoever waits, with run->lock held.
 void hand_over_locked(run_state* run, const handover* done, size_t count) {
     for (size_t i = 0; i < count; ++i) {
@@ -502,7 +510,7 @@ int write_ready(run_state* run, uint64_t* seen, FILE* out, FILE* err) {
     if (taken == 0) return 0;
     int error = 0;
     for (size_t i = 0; i < taken && error == 0; ++i) {
-        error = write_outcome(ready[i], name_of(list, at + i), out, err);
+        error = write_result(list, at + i, ready[i], out, err);
     }
     sync_hold held(run->lock);
     run->next_write = at + taken;
@@ -604,7 +612,9 @@ void unequip(worker* w) {
 // Sums the files one after another on this thread alone.
 int sum_in_turn(const file_list& list, uint32_t tail, bool reader_thread, FILE* out, FILE* err) {
     for (uint64_t i = 0; i < list.count; ++i) {
-        int error = sum_file(path_of(list, i), name_of(list, i), tail, reader_thread, out, err);
+        file_outcome outcome;
+        sum_one(path_of(list, i), tail, reader_thread, &outcome);
+        int error = write_result(list, i, outcome, out, err);
         if (error != 0) return error;
     }
     return 0;

@@ -1,5 +1,6 @@
 // sumwell: prints the MD5 digest of each file named on the command line, or of its own
-// executable in benchmark mode, as "<digest> *<name>" lines.
+// executable in benchmark mode, as "<digest> *<name>" lines; with --check, checks the files that
+// lists of such lines name.
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include "selfcheck/selfcheck.h"
+#include "sumwell/check_list.h"
 #include "sumwell/in_flight.h"
 
 namespace {
@@ -42,6 +44,23 @@ struct settings {
     int32_t repeats = 1;
     int benchmark = 0; // how many "-b" options were given
     int32_t tail = 0;  // negative: every file is too small (see open_for_summing)
+    bool check = false;
+    check_settings checking;
+};
+
+// The long options, each matched only whole: any other argument that begins with "--" goes to
+// getopt as it always did, with the same diagnostic. All but --check only go with --check.
+struct long_option {
+    const char* name;
+    bool check_settings::*flag; // null for --check itself
+};
+constexpr long_option long_options[] = {
+    {.name = "--check", .flag = nullptr},
+    {.name = "--quiet", .flag = &check_settings::quiet},
+    {.name = "--status", .flag = &check_settings::status},
+    {.name = "--strict", .flag = &check_settings::strict},
+    {.name = "--warn", .flag = &check_settings::warn},
+    {.name = "--ignore-missing", .flag = &check_settings::ignore_missing},
 };
 
 // The errno of the first failed write to standard output, or 0 while none failed.
@@ -79,8 +98,32 @@ int32_t number_argument(const char* text) {
     return static_cast<int32_t>(value);
 }
 
+// Sets in s the long option that argument is and returns true; false when it is none of them.
+bool take_long_option(const char* argument, settings* s) {
+    for (const long_option& o : long_options) {
+        if (strcmp(argument, o.name) != 0) continue;
+        if (o.flag == nullptr) {
+            s->check = true;
+        } else {
+            s->checking.*o.flag = true;
+        }
+        return true;
+    }
+    return false;
+}
+
+// The first option set in s that needs --check when it is missing, or null.
+const char* option_without_check(const settings& s) {
+    if (s.check) return s.benchmark > 0 ? "-b" : nullptr;
+    for (const long_option& o : long_options) {
+        if (o.flag != nullptr && s.checking.*o.flag) return o.name;
+    }
+    return nullptr;
+}
+
 // Parses the options into s. Returns 0, or -1 after getopt reported an unknown option or a
-// missing argument. Options and file names may be mixed, whatever the environment says (a set
+// missing argument, or after an option that goes only with --check came without it (-b with
+// it). Options and file names may be mixed, whatever the environment says (a set
 // POSIXLY_CORRECT would otherwise end the options at the first file name); "--" ends the
 // options. The file arguments are moved, in their order, to the end of argv, and optind is
 // left at the first of them.
@@ -91,7 +134,14 @@ int parse_options(int argc, char** argv, settings* s) {
     int first = 1;
     int next = 1;
     int option;
-    while ((option = getopt(argc, argv, "-b:t:")) != -1) {
+    for (;;) {
+        // Between two calls getopt is never inside a cluster of option letters (both take an
+        // argument), so argv[optind] is a whole argument that getopt has not looked at.
+        if (optind < argc && take_long_option(argv[optind], s)) {
+            ++optind;
+            continue;
+        }
+        if ((option = getopt(argc, argv, "-b:t:")) == -1) break;
         switch (option) {
         case 1:
             std::rotate(argv + first, argv + next, argv + optind - 1);
@@ -113,6 +163,12 @@ int parse_options(int argc, char** argv, settings* s) {
     // on into those after the "--".
     std::rotate(argv + first, argv + next, argv + optind);
     optind -= next - first;
+    const char* alone = option_without_check(*s);
+    if (alone != nullptr) {
+        fprintf(stderr, "%s: option '%s' goes only %s '--check'\n", argv[0], alone,
+                s->check ? "without" : "with");
+        return -1;
+    }
     return 0;
 }
 
@@ -138,9 +194,24 @@ void run_benchmark(const char* program, const settings& s) {
     sum_list({static_cast<uint64_t>(s.repeats), nullptr, benchmark_path(), program}, s);
 }
 
-// Sums each file argument in order.
 void sum_files(int count, char** paths, const settings& s) {
     sum_list({static_cast<uint64_t>(count), paths, nullptr, nullptr}, s);
+}
+
+// Checks the lists (standard input when there are none) and returns the check's exit status.
+int check(int count, char** lists, settings* s) {
+    static char standard_input[] = "-";
+    static char* no_lists[] = {standard_input};
+    if (count == 0) {
+        count = 1;
+        lists = no_lists;
+    }
+    s->checking.tail = static_cast<uint32_t>(s->tail);
+    s->checking.threads = usable_processors();
+    int error;
+    int status = check_lists(count, lists, s->checking, stdout, stderr, &error);
+    if (error != 0 && output_error == 0) output_error = error;
+    return status;
 }
 
 } // namespace
@@ -166,6 +237,7 @@ int main(int argc, char** argv) {
         fflush(stdout);
         return 1;
     }
+    if (s.check) return finish(check(argc - optind, argv + optind, &s));
     if (s.benchmark > 0) {
         run_benchmark(program, s);
     } else {

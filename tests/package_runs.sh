@@ -39,7 +39,7 @@ dpkg_quietly() {
 # Completes the last of the words given as bash does for the command that is the first word,
 # through the function that the installed completion registered for it, and prints the offers.
 complete_installed() {
-  bash -c 'source /usr/share/bash-completion/completions/pathwise || exit 99
+  bash -c 'source "/usr/share/bash-completion/completions/${1##*/}" || exit 99
     registered=$(complete -p -- "$1") || exit 97; registered=${registered#*-F }
     COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); ${registered%% *} || exit 98
     echo "${COMPREPLY[*]}"' complete "$@"
@@ -88,6 +88,11 @@ for command in pathwise "$root/bin/pathwise"; do
   expected=regexp-list: expect complete_installed "$command" -p regexp-
   # The root paths are offered like any other name: -a prints them.
   expected="RootPath Greeting" expect complete_installed "$command" -c "$scratch/completion.conf" -a ""
+done
+
+echo "== completion for sumwell, /usr/bin/sumwell and $root/bin/sumwell"
+for command in sumwell /usr/bin/sumwell "$root/bin/sumwell"; do
+  expected="--check" expect complete_installed "$command" --che
 done
 
 echo "== a local edit of $conf, then dpkg -i again"

@@ -66,8 +66,10 @@ run_result run_program(const std::string& program, const std::vector<std::string
             out_fd = open(options.stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             if (out_fd < 0) _exit(125);
         }
-        int null_fd = open("/dev/null", O_RDONLY);
-        dup2(null_fd, 0);
+        const char* in = options.stdin_path.empty() ? "/dev/null" : options.stdin_path.c_str();
+        int in_fd = open(in, O_RDONLY);
+        if (in_fd < 0) _exit(125);
+        dup2(in_fd, 0);
         dup2(out_fd, 1);
         dup2(err_pipe[1], 2);
         // The program gets the three standard streams and nothing else of the test's, so that

@@ -14,9 +14,10 @@ struct run_result {
 };
 
 struct run_options {
-    std::string directory;   // working directory; empty: the current one
-    std::string stdout_path; // when set, standard output goes to this file instead of a pipe
-    std::string argv0;       // when set, the first argument vector entry instead of the path
+    std::string directory;       // working directory; empty: the current one
+    std::string stdout_path;     // when set, standard output goes to this file instead of a pipe
+    std::string argv0;           // when set, the first argument vector entry instead of the path
+    std::string stdin_path = {}; // when set, standard input reads this file instead of /dev/null
 };
 
 // Runs program with args (not counting the program name) and collects its output.

@@ -61,6 +61,54 @@ TEST(SumwellOptions, MixedOptionsAndFilesMeanTheSameWhateverTheEnvironment) {
     }
 }
 
+// The long options are only ever matched whole: every other argument that begins with "--"
+// gets getopt's diagnostic for "-" as it always did (no "unrecognized option", no
+// abbreviations), and after "--" or as -t's argument they are what they were before.
+TEST(SumwellOptions, LongOptionsLeaveEveryOtherCommandLineAsItWas) {
+    scratch_dir dir;
+    dir.write("abc", "abc");
+    dir.write("l", abc_digest + "  abc\n");
+    const std::string usage =
+        "Usage: sumwell [-b repeats] [-t tailbytes] file file...\nWhere:\n -b repeats - run "
+        "benchmark repeats times\n -t tailbytes - not count tailbytes bytes from file tail in "
+        "cksum\n";
+    const std::string invalid_dash = "sumwell: invalid option -- '-'\n";
+    struct option_case {
+        std::vector<std::string> args;
+        std::string out, err;
+        int status;
+    };
+    const option_case cases[] = {
+        {{"--foo"}, usage, invalid_dash, 1},
+        {{"--chec", "l"}, usage, invalid_dash, 1},
+        {{"--check=l"}, usage, invalid_dash, 1},
+        {{"-c", "l"}, usage, "sumwell: invalid option -- 'c'\n", 1},
+        {{"abc", "-t", "--check"}, abc_digest + " *abc\n", "", 0},
+        {{"abc", "--", "--check"},
+         abc_digest + " *abc\n",
+         "Error! stat --check: No such file or directory\n",
+         0},
+        {{"--check", "--print-version"},
+         "Velmar Version 3.0.0 [0284]\nVOR30/Release version, built at Jun 27 2008, 12:24:22 by "
+         "quelm\n",
+         "",
+         0},
+        {{"--check", "l", "-t", "0"}, "abc: OK\n", "", 0},
+        {{"l", "--quiet", "--check"}, "", "", 0},
+        {{"--quiet", "l"}, usage, "sumwell: option '--quiet' goes only with '--check'\n", 1},
+        {{"--check", "-b", "1"}, usage, "sumwell: option '-b' goes only without '--check'\n", 1},
+    };
+    for (const option_case& c : cases) {
+        std::string what = c.args[0] + " " + (c.args.size() > 1 ? c.args[1] : "") + " ...";
+        for (bool posix : {false, true}) {
+            run_result r = sumwell_in(dir, c.args, posix);
+            EXPECT_EQ(r.out, c.out) << what;
+            EXPECT_EQ(r.err, c.err) << what;
+            EXPECT_EQ(r.status, c.status) << what;
+        }
+    }
+}
+
 TEST(SumwellOptions, DoubleDashStillEndsTheOptions) {
     scratch_dir dir;
     dir.write("-b", "abc");

@@ -103,6 +103,15 @@ check 0 "$sumwell" -t -1 abc
 check 0 "$sumwell" "$scratch"
 check 1 "$sumwell" -x abc
 check 1 "$sumwell" -t
+# sumwell --check: matches, a mismatch, a missing file, malformed and over-long lines.
+{
+  printf '900150983cd24fb0d6963f7d28e17f72  %s\n' "$scratch/abc" "$scratch/abc" "$scratch/empty"
+  printf 'MD5 (%s) = d41d8cd98f00b204e9800998ecf8427e\n' "$scratch/empty"
+  printf '0123456789abcdef0123456789abcdef *%s\nbad\n' "$scratch/no-such-file"
+  printf '%s\n' "$long_value$long_value$long_value$long_value$long_value$long_value$long_value$long_value$long_value$long_value$long_value"
+} >"$scratch/list"
+check 1 "$sumwell" --check --warn "$scratch/list" - <"$scratch/list"
+check 1 "$sumwell" --check --quiet --ignore-missing "$scratch/list" "$scratch"
 
 echo "valgrind: $runs runs, $failures failed"
 [ "$failures" -eq 0 ]
