@@ -204,6 +204,7 @@ TEST(PathwiseInstallFresh, InstallsAfterTheFirstReadmeCommand) {
                            "/bin/sumwell",
                            "/etc/filter.conf",
                            "/share/bash-completion/completions/pathwise",
+                           "/share/bash-completion/completions/sumwell",
                            "/share/man/man1/pathwise.1",
                            "/share/man/man1/sumwell.1",
                            "/share/man/man5/filter.conf.5"};
