@@ -85,17 +85,4 @@ MD5_MULTI_TARGET void md5_multi_avx2x2(uint32_t* state, const uint8_t* const* da
     multi_blocks<avx2_ops, 2>(state, data, count);
 }
 
-bool md5_avx2_supported() {
-    return md5_x86_has(MD5_X86_AVX2);
-}
-
-bool md5_avx2_preferred() {
-    return md5_x86_has(MD5_X86_AVX2) && !md5_x86_has(MD5_X86_AVX512F);
-}
-
-bool md5_avx2x2_preferred() {
-    if (!md5_avx2_preferred()) return false;
-    return md5_x86_groups_pay(md5_x86_identify());
-}
-
 #endif

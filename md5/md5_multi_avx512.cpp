@@ -100,26 +100,4 @@ MD5_MULTI_TARGET void md5_multi_avx512x3(uint32_t* state, const uint8_t* const* 
     multi_blocks<avx512_ops, 3>(state, data, count);
 }
 
-bool md5_avx512f_supported() {
-    return md5_x86_has(MD5_X86_AVX512F);
-}
-
-bool md5_avx512x2_preferred() {
-    if (!md5_avx512f_supported()) return false;
-    md5_x86_identity id = md5_x86_identify();
-#ifdef __x86_64__
-    return md5_x86_groups_pay(id);
-#else
-    return id.amd && id.family == 0x1a;
-#endif
-}
-
-bool md5_avx512x3_preferred() {
-#ifdef __x86_64__
-    return md5_avx512x2_preferred();
-#else
-    return false;
-#endif
-}
-
 #endif
