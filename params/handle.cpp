@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <netinet/in.h>
-#include <strings.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 
@@ -32,64 +31,6 @@ uint32_t row_count(const parser_handle* handle) {
 }
 
 } // namespace
-
-int lcf_allocation_failed = 0;
-
-namespace {
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool use_small_area = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool use_small_area = false;
-#else
-constexpr bool use_small_area = true;
-#endif
-#else
-constexpr bool use_small_area = true;
-#endif
-
-// The static area and how much of it is handed out. Blocks start at multiples of 16 bytes, as
-// malloc's do; the area is zero at start and no block is given out twice, so every block is
-// zero-filled already.
-constexpr size_t SMALL_AREA_SIZE = 4096;
-VT_LARGE_BUFFER alignas(16) unsigned char small_area[SMALL_AREA_SIZE];
-size_t small_area_used = 0;
-
-bool in_small_area(const void* block) {
-    auto address = reinterpret_cast<uintptr_t>(block);
-    auto start = reinterpret_cast<uintptr_t>(small_area);
-    return address >= start && address - start < SMALL_AREA_SIZE;
-}
-
-} // namespace
-
-void* lcf_allocate(size_t count, size_t size) {
-    if (use_small_area && count > 0 && size > 0 && count <= SMALL_AREA_SIZE / size) {
-        size_t rounded = (count * size + 15) & ~size_t{15};
-        if (rounded <= SMALL_AREA_SIZE - small_area_used) {
-            void* block = small_area + small_area_used;
-            small_area_used += rounded;
-            return block;
-        }
-    }
-    return calloc(count, size);
-}
-
-char* lcf_copy_text(const char* text) {
-    size_t size = strlen(text) + 1;
-    auto* copy = static_cast<char*>(lcf_allocate(size, 1));
-    if (copy != nullptr) memcpy(copy, text, size);
-    return copy;
-}
-
-void lcf_release(void* block) {
-    if (!in_small_area(block)) free(block);
-}
-
-int lcf_memory_exhausted() {
-    return lcf_allocation_failed;
-}
 
 // A failed value array leaves capacity 0 and last_error LCF_ERROR_CANT_ALLOCATE_MEMORY.
 parser_handle* lcf_create(uint32_t count, parameter_descriptor* descriptors) {
@@ -327,17 +268,9 @@ void lcf_apply_defaults(parser_handle* handle, int cmdline_only) {
             lcf_allocation_failed = 1;
             handle->last_error = LCF_ERROR_CANT_ALLOCATE_MEMORY;
         }
-        entry->number = lcf_decimal_number(row.default_value);
-        if (row.type == LCF_TYPE_ENUM) {
-            int32_t position = lcf_enum_index(&row, row.default_value);
-            if (position >= 0) {
-                entry->number = position;
-            } else {
-                handle->last_error = LCF_ERROR_WRONG_DEFAULT_ENUM_VALUE;
-            }
-        } else if (row.type == LCF_TYPE_BOOL) {
-            entry->number = strcasecmp(row.default_value, "yes") == 0 ? 1 : 0;
-        }
+        bool listed = true;
+        entry->number = lcf_value_number(&row, row.default_value, &listed);
+        if (!listed) handle->last_error = LCF_ERROR_WRONG_DEFAULT_ENUM_VALUE;
     }
 }
 

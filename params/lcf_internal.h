@@ -25,11 +25,8 @@ extern lcf_reader_state lcf_reader;
 // Set when an allocation of the library fails; cleared by lcf_create. Read by lcf_memory_exhausted.
 extern int lcf_allocation_failed;
 
-// --- Memory of handles, value arrays and value texts. ---
-// Blocks come first from a static area of 4 KiB, in order and never reused; the rest, and all
-// of them under AddressSanitizer (which watches heap blocks only), from the heap. A run of
-// pathwise with a few requests then never touches the heap: its first page costs more than
-// the whole answer in a virtual machine.
+// --- Memory of handles, value arrays and value texts (memory.cpp): a static area of 4 KiB
+// first, then the heap. ---
 
 // A zero-filled block of count * size bytes, as calloc; null when it cannot be had.
 void* lcf_allocate(size_t count, size_t size);
@@ -64,6 +61,11 @@ void lcf_sort_values(parser_handle* handle);
 // The decimal integer at the start of text (strtol, base 10), held to the 32-bit range as on the
 // 32-bit target; 0 for null or a text that does not begin with a number.
 int32_t lcf_decimal_number(const char* text);
+// The number text stands for under the descriptor, as lcf_assign and lcf_apply_defaults store it:
+// an enumeration's position in its list, 1 for a BOOL's "yes" (any case) and 0 for anything else,
+// otherwise lcf_decimal_number. An enumeration text missing from its list sets *listed to false
+// and gives its decimal reading.
+int32_t lcf_value_number(const parameter_descriptor* descriptor, const char* text, bool* listed);
 
 // --- Reader hooks, called by the configuration-file reader in file order. ---
 

@@ -208,15 +208,21 @@ int lcf_assign(value_entry* entry, const parameter_descriptor* descriptor, const
     if (lcf_type_accepts(descriptor->type, lcf_classify(text)) == 0) {
         return LCF_ERROR_DIFFERENT_PARAMETER_TYPE;
     }
+    bool listed = true;
+    int32_t number = lcf_value_number(descriptor, text, &listed);
     entry->type = descriptor->type;
+    if (!listed) return LCF_ERROR_WRONG_ENUM_VALUE;
+    entry->number = number;
+    return lcf_store_text(entry, descriptor, text);
+}
+
+int32_t lcf_value_number(const parameter_descriptor* descriptor, const char* text, bool* listed) {
     if (descriptor->type == LCF_TYPE_ENUM) {
         int32_t position = lcf_enum_index(descriptor, text);
-        if (position < 0) return LCF_ERROR_WRONG_ENUM_VALUE;
-        entry->number = position;
+        if (position >= 0) return position;
+        *listed = false;
     } else if (descriptor->type == LCF_TYPE_BOOL) {
-        entry->number = text != nullptr && strcasecmp(text, "yes") == 0 ? 1 : 0;
-    } else {
-        entry->number = lcf_decimal_number(text);
+        return text != nullptr && strcasecmp(text, "yes") == 0 ? 1 : 0;
     }
-    return lcf_store_text(entry, descriptor, text);
+    return lcf_decimal_number(text);
 }
