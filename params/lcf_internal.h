@@ -58,12 +58,9 @@ value_entry* lcf_add_value(parser_handle* handle, int32_t id);
 void lcf_apply_defaults(parser_handle* handle, int cmdline_only);
 // Sorts the value entries by id with lcf_compare_values.
 void lcf_sort_values(parser_handle* handle);
-// The decimal integer at the start of text (strtol, base 10), held to the 32-bit range as on the
-// 32-bit target; 0 for null or a text that does not begin with a number.
-int32_t lcf_decimal_number(const char* text);
 // The number text stands for under the descriptor, as lcf_assign and lcf_apply_defaults store it:
 // an enumeration's position in its list, 1 for a BOOL's "yes" (any case) and 0 for anything else,
-// otherwise lcf_decimal_number. An enumeration text missing from its list sets *listed to false
+// otherwise decimal_int32. An enumeration text missing from its list sets *listed to false
 // and gives its decimal reading.
 int32_t lcf_value_number(const parameter_descriptor* descriptor, const char* text, bool* listed);
 

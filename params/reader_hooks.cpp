@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/common.h"
 #include "params/lcf_internal.h"
 
 lcf_context_buffer lcf_error_context_buffer;
@@ -53,7 +54,7 @@ int lcf_set_current_number(const char* digits) {
     value_entry* entry = lcf_reader.entry;
     if (entry == nullptr) return LCF_ERROR_CANT_ALLOCATE_MEMORY;
     entry->type = LCF_TYPE_INT;
-    entry->number = lcf_decimal_number(digits);
+    entry->number = decimal_int32(digits);
     int stored = lcf_store_text(entry, nullptr, digits);
     if (stored != LCF_OK) return stored;
     if (lcf_type_accepts(lcf_reader.descriptor->type, LCF_TYPE_INT) == 0) {

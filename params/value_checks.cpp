@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include "logsink/logsink.h"
+#include "common/common.h"
 #include "params/lcf_internal.h"
 
 namespace {
@@ -33,7 +34,7 @@ const char* row_label(const parameter_descriptor& row, char* buffer, size_t size
 void clamp_to_limits(const parameter_descriptor& row, value_entry& entry) {
     char label[32];
     if (row.min_value != nullptr) {
-        int32_t minimum = lcf_decimal_number(row.min_value);
+        int32_t minimum = decimal_int32(row.min_value);
         if (entry.number < minimum) {
             log_warning("[NOLOGID]: Invalid configuration parameter: '%s' is out of range - the "
                         "minimum possible value (%d) is used",
@@ -42,7 +43,7 @@ void clamp_to_limits(const parameter_descriptor& row, value_entry& entry) {
         }
     }
     if (row.max_value != nullptr) {
-        int32_t maximum = lcf_decimal_number(row.max_value);
+        int32_t maximum = decimal_int32(row.max_value);
         if (entry.number > maximum) {
             log_warning("[NOLOGID]: Invalid configuration parameter: '%s' is out of range - the "
                         "maximum possible value (%d) is used",

@@ -1,13 +1,13 @@
 // Value kinds: words, the shape tests, the classification of a text, which descriptor type
 // accepts which kind, and the assignment of a checked text to a value entry.
 #include <cctype>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <regex.h>
 #include <strings.h>
 
+#include "common/common.h"
 #include "params/lcf_internal.h"
 
 namespace {
@@ -68,15 +68,6 @@ const regex_t* socket_matcher() {
 }
 
 } // namespace
-
-// strtol (base 10) of the text's start, held to the 32-bit range; 0 for null or no number.
-int32_t lcf_decimal_number(const char* text) {
-    if (text == nullptr) return 0;
-    long number = strtol(text, nullptr, 10);
-    if (number > INT32_MAX) return INT32_MAX;
-    if (number < INT32_MIN) return INT32_MIN;
-    return static_cast<int32_t>(number);
-}
 
 // Number of white-space separated words; 0 for null or empty.
 uint32_t lcf_count_words(const char* text) {
@@ -224,5 +215,5 @@ int32_t lcf_value_number(const parameter_descriptor* descriptor, const char* tex
     } else if (descriptor->type == LCF_TYPE_BOOL) {
         return text != nullptr && strcasecmp(text, "yes") == 0 ? 1 : 0;
     }
-    return lcf_decimal_number(text);
+    return decimal_int32(text);
 }

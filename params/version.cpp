@@ -3,12 +3,11 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/common.h"
 #include "params/lcf.h"
 
 namespace {
 
-constexpr const char* VERSION_LINE = "Velmar Version 3.0.0 [0284]";
-constexpr const char* BUILD_LINE = "VOR30/Release version, built at Jun 27 2008, 12:24:22 by quelm";
 constexpr const char* VERSION_SUMMARY = "Velmar Version 3.0.0 [0284], VOR30/Release";
 // The help banner; puts adds the line end of its last, empty line.
 constexpr const char* HELP_BANNER = "Tarnwell 3.0.0[0284]\n\n\n-c config-file-name\n";
@@ -17,8 +16,7 @@ constexpr const char* HELP_BANNER = "Tarnwell 3.0.0[0284]\n\n\n-c config-file-na
 
 // Writes the two version lines to standard output; returns 0.
 int lcf_print_version() {
-    puts(VERSION_LINE);
-    puts(BUILD_LINE);
+    for (const char* line : program_version_lines) puts(line);
     return 0;
 }
 

@@ -1,6 +1,5 @@
 #include "selfcheck/selfcheck.h"
 
-#include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstring>
@@ -11,6 +10,7 @@
 #include <unistd.h>
 
 #include "md5/md5.h"
+#include "selfcheck/file_io.h"
 
 namespace {
 
@@ -27,21 +27,6 @@ int hex_value(char c) {
     return -1;
 }
 
-// Reads exactly length bytes at offset of fd into buffer. Returns 0, or -1 on a read error or
-// when the file ends early.
-int read_exact(int fd, void* buffer, size_t length, uint64_t offset) {
-    auto* out = static_cast<uint8_t*>(buffer);
-    while (length > 0) {
-        ssize_t n = pread(fd, out, length, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return -1;
-        out += n;
-        length -= static_cast<size_t>(n);
-        offset += static_cast<uint64_t>(n);
-    }
-    return 0;
-}
-
 // Feeds the first length bytes of fd into context with reads of read_chunk bytes. Returns 0, or
 // -1 on a read error or when the file ends early.
 int feed_read(int fd, uint64_t length, md5_context* context) {
@@ -50,15 +35,12 @@ int feed_read(int fd, uint64_t length, md5_context* context) {
     while (offset < length) {
         uint64_t left = length - offset;
         size_t chunk = left < read_chunk ? static_cast<size_t>(left) : read_chunk;
-        if (read_exact(fd, read_buffer, chunk, offset) != 0) return -1;
-        md5_update_scalar(context, read_buffer, static_cast<uint32_t>(chunk));
+        if (read_exactly_at(fd, read_buffer, chunk, int64_t(offset)) != 0) return -1;
+        md5_update_scalar(context, read_buffer, chunk);
         offset += chunk;
     }
     return 0;
 }
-
-// Where the kernel lets a process read its own executable, whatever name it was started by.
-constexpr char own_executable[] = "/proc/self/exe";
 
 // The name the kernel executed (the path given to execve), or null when the kernel gave none.
 const char* executed_name() {
@@ -153,7 +135,7 @@ void raw_write(int fd, const void* data, size_t length) {
 
 // Opens the running executable and checks it against its trailer; a selfcheck_status.
 int check_running_executable() {
-    int fd = selfcheck_open_executable(own_executable, executed_name());
+    int fd = selfcheck_open_executable(SELFCHECK_OWN_EXECUTABLE, executed_name());
     if (fd < 0) return SELFCHECK_UNREADABLE;
     int status = selfcheck_verify_fd(fd);
     close(fd);
@@ -245,7 +227,7 @@ int selfcheck_verify_fd(int fd) {
     uint64_t body = size - SELFCHECK_TRAILER_SIZE;
 
     char tail[SELFCHECK_TRAILER_SIZE];
-    if (read_exact(fd, tail, sizeof tail, body) != 0) return SELFCHECK_UNREADABLE;
+    if (read_exactly_at(fd, tail, sizeof tail, int64_t(body)) != 0) return SELFCHECK_UNREADABLE;
     uint8_t recorded[16];
     if (selfcheck_parse_trailer(tail, recorded) != 0) return SELFCHECK_NO_TRAILER;
 
@@ -273,7 +255,7 @@ int selfcheck_open_executable(const char* self_path, const char* execfn) {
 }
 
 const char* selfcheck_executable_path() {
-    const char* candidates[] = {own_executable, executed_name()};
+    const char* candidates[] = {SELFCHECK_OWN_EXECUTABLE, executed_name()};
     for (const char* path : candidates) {
         if (path == nullptr) continue;
         int fd = open(path, O_RDONLY | O_CLOEXEC);
