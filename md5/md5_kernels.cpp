@@ -73,26 +73,26 @@ inline void pin(uint32_t& x) {
 template <int I>
 inline void step(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, const uint8_t* block) {
     constexpr int round = I / 16;
-    uint32_t early = a + (load_le32(block + 4 * md5_word_index[I]) + md5_sine[I]);
-    uint32_t late; // the part of f that needs b
+    uint32_t without_b = a + (load_le32(block + 4 * md5_word_index[I]) + md5_sine[I]);
+    uint32_t with_b; // the part of f that needs b
     if constexpr (round == 0) {
         uint32_t cd = c ^ d;
         pin(cd);
-        late = (cd & b) ^ d; // (b & c) | (~b & d)
+        with_b = (cd & b) ^ d; // (b & c) | (~b & d)
     } else if constexpr (round == 1) {
-        early += c & ~d;
-        late = b & d;
+        without_b += c & ~d;
+        with_b = b & d;
     } else if constexpr (round == 2) {
         uint32_t cd = c ^ d;
         pin(cd);
-        late = cd ^ b;
+        with_b = cd ^ b;
     } else {
         uint32_t not_d = ~d;
         pin(not_d);
-        late = (not_d | b) ^ c;
+        with_b = (not_d | b) ^ c;
     }
-    pin(early);
-    a = md5_rotl(early + late, md5_shift[I]) + b;
+    pin(without_b);
+    a = md5_rotl(without_b + with_b, md5_shift[I]) + b;
 }
 
 // The 64 steps on v = (A, B, C, D); each step's (a, b, c, d) are v turned by one more place.
