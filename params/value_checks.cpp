@@ -7,8 +7,8 @@
 #include <pwd.h>
 #include <sys/stat.h>
 
-#include "logsink/logsink.h"
 #include "common/common.h"
+#include "logsink/logsink.h"
 #include "params/lcf_internal.h"
 
 namespace {
@@ -76,9 +76,6 @@ int resolve_id(const char* name, bool group, int32_t* id) {
 
 } // namespace
 
-// For each row in table order: clamps an INT value to the row's limits (warnings logged), and
-// stops with -1 at the first mandatory row that has neither an entry nor a default (error
-// logged). Returns 0 when every row passes; -1 for a null handle, which has nothing to check.
 int lcf_check_values(parser_handle* handle) {
     if (handle == nullptr) return -1;
     uint32_t rows = handle->descriptors != nullptr ? handle->descriptor_count : 0;
@@ -99,9 +96,6 @@ int lcf_check_values(parser_handle* handle) {
     return 0;
 }
 
-// Resolves the user (20006) and group (20007) parameters to numeric ids. A group text
-// "user:group" names both. Returns 0 and writes both ids (-1 for an absent or empty name) to the
-// outputs given; -1 with nothing written when both outputs are null or a name is not found.
 int lcf_resolve_user_group(const parser_handle* handle, int32_t* user_id, int32_t* group_id) {
     if (user_id == nullptr && group_id == nullptr) return -1;
     const char* user_text = lcf_get_string(handle, LCF_USER_PARAMETER_ID);
@@ -136,9 +130,6 @@ int lcf_resolve_user_group(const parser_handle* handle, int32_t* user_id, int32_
     return 0;
 }
 
-// Creates with mkdir(mode) every directory that the path names before a "/", and the last
-// component too when flags bit 0 is set; existing directories are fine. 2 for a null or empty
-// path, 1 when a prefix exceeds 1151 characters (directories made so far stay), else 0.
 int lcf_make_path(const char* path, uint32_t mode, uint32_t flags) {
     if (path == nullptr || *path == '\0') return 2;
     size_t length = strlen(path);
