@@ -112,12 +112,13 @@ parser_handle* lcf_create(uint32_t count, parameter_descriptor* descriptors);
 int lcf_memory_exhausted();
 // Frees every value text, the value array and the handle; the table is left alone. Returns 0.
 int lcf_destroy(parser_handle* handle);
-// Installs the error callback with its data and clears last_error; 0, or 7 for a null handle.
+// Installs the error callback with its data and clears last_error; 0, or
+// LCF_ERROR_NULL_CONFIG_FILE_HANDLE for a null handle.
 int lcf_set_callback(parser_handle* handle, uint32_t data, lcf_error_callback callback);
 // Writes the option callback and its data into the first row with the id; 0, or -1 if none.
 int lcf_set_param_callback(parser_handle* handle, int32_t id, lcf_option_callback callback,
                            uint32_t data);
-// The last recorded LCF_* code; 1 for a null handle.
+// The last recorded LCF_* code; LCF_ERROR_HANDLE_NOT_CREATED for a null handle.
 int32_t lcf_last_error(const parser_handle* handle);
 // The static name of a code, or "No error description" for a code outside the table.
 const char* lcf_error_text(int32_t code);
@@ -174,7 +175,7 @@ int lcf_version_string(char* buffer, size_t size);
 // Reads the configuration file at path into the handle; 0, or the LCF_* code of the failure.
 int lcf_parse_file(parser_handle* handle, const char* path);
 // Reads size bytes of memory as a configuration file; a null block with a size is refused as
-// unreadable (2).
+// unreadable (LCF_ERROR_CONFIG_FILE_NOT_FOUND).
 int lcf_parse_buffer(parser_handle* handle, const char* data, size_t size);
 
 // --- Value kinds and validation. ---
@@ -201,11 +202,13 @@ int lcf_type_accepts(int32_t descriptor_type, int32_t kind);
 // descriptor is null, not an enumeration, has no list or no entry matches.
 int32_t lcf_enum_index(const parameter_descriptor* descriptor, const char* text);
 // Replaces the entry's text with a copy of text, or with "yes"/"no" after the number for a
-// BOOL descriptor. Returns 0; 3 if the copy cannot be made, the old text then staying in place.
+// BOOL descriptor. Returns 0, or LCF_ERROR_CANT_ALLOCATE_MEMORY if the copy cannot be made, the
+// old text then staying in place.
 int lcf_store_text(value_entry* entry, const parameter_descriptor* descriptor, const char* text);
 // Classifies the text, checks it against the descriptor's type and stores it with its number.
-// 6: kind refused, entry untouched; 8: enumeration text not in the list, the entry then has
-// type 9 and keeps its text and number; 3: no entry to store into (its array could not be made).
+// LCF_ERROR_DIFFERENT_PARAMETER_TYPE: kind refused, entry untouched; LCF_ERROR_WRONG_ENUM_VALUE:
+// enumeration text not in the list, the entry then has type LCF_TYPE_ENUM and keeps its text and
+// number; LCF_ERROR_CANT_ALLOCATE_MEMORY: no entry to store into (its array could not be made).
 int lcf_assign(value_entry* entry, const parameter_descriptor* descriptor, const char* text);
 // For each row in table order: clamps an INT value to the row's limits (warnings logged), and
 // stops with -1 at the first mandatory row that has neither an entry nor a default (error

@@ -71,11 +71,12 @@ int32_t lcf_value_number(const parameter_descriptor* descriptor, const char* tex
 // a name no row has turns skip mode on. Returns 0.
 int lcf_begin_parameter(const char* name);
 // Checks and stores text into the selected parameter: the lcf_assign code; 0 and no change in
-// skip mode; 3 when the parameter has no entry to hold the value.
+// skip mode; LCF_ERROR_CANT_ALLOCATE_MEMORY when the parameter has no entry to hold the value.
 int lcf_set_current_value(const char* text);
-// Stores a run of digits into the selected parameter as an INT value, then answers 6 if the
-// descriptor's type refuses integers (the entry is changed either way); 0 in skip mode, 3 when
-// the parameter has no entry to hold the value.
+// Stores a run of digits into the selected parameter as an INT value, then answers
+// LCF_ERROR_DIFFERENT_PARAMETER_TYPE if the descriptor's type refuses integers (the entry is
+// changed either way); 0 in skip mode, LCF_ERROR_CANT_ALLOCATE_MEMORY when the parameter has no
+// entry to hold the value.
 int lcf_set_current_number(const char* digits);
 // Turns skip mode on: values go nowhere until lcf_begin_parameter selects a parameter.
 void lcf_skip_current();
