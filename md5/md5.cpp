@@ -86,6 +86,15 @@ void md5_digest(const uint8_t* input, size_t length, uint8_t digest[16]) {
     md5_final(digest, &context);
 }
 
+size_t md5_pad(uint8_t tail[128], const uint8_t* rest, size_t rest_length, uint64_t bits) {
+    size_t blocks = rest_length < 56 ? 1 : 2;
+    std::memcpy(tail, rest, rest_length);
+    tail[rest_length] = 0x80;
+    std::memset(tail + rest_length + 1, 0, 64 * blocks - 8 - rest_length - 1);
+    for (int i = 0; i < 8; ++i) tail[64 * blocks - 8 + size_t(i)] = uint8_t(bits >> (8 * i));
+    return blocks;
+}
+
 void format_hex_digest(const uint8_t digest[16], char out[33]) {
     static constexpr char digits[] = "0123456789abcdef";
     for (int i = 0; i < 16; ++i) {

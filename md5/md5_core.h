@@ -19,14 +19,7 @@ inline void md5_wipe(void* memory, size_t n) {
 // Writes into tail the stream's last rest bytes (fewer than 64), the 0x80 byte, zeros and the
 // stream's length in bits (modulo 2^64, least significant byte first); returns the blocks that
 // make up, 1 or 2.
-inline size_t md5_pad(uint8_t tail[128], const uint8_t* rest, size_t rest_length, uint64_t bits) {
-    size_t blocks = rest_length < 56 ? 1 : 2;
-    std::memcpy(tail, rest, rest_length);
-    tail[rest_length] = 0x80;
-    std::memset(tail + rest_length + 1, 0, 64 * blocks - 8 - rest_length - 1);
-    for (int i = 0; i < 8; ++i) tail[64 * blocks - 8 + size_t(i)] = uint8_t(bits >> (8 * i));
-    return blocks;
-}
+size_t md5_pad(uint8_t tail[128], const uint8_t* rest, size_t rest_length, uint64_t bits);
 
 // Writes the chaining values as the 16-byte digest, each word least significant byte first.
 inline void md5_encode_digest(uint8_t digest[16], const uint32_t state[4]) {
