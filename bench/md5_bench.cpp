@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "md5/md5.h"
-#include "md5/md5_kernels.h"
+#include "md5/md5_dispatch.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <x86intrin.h>
@@ -77,7 +77,7 @@ struct window_timer {
 
 // Feeds state.range(0) bytes per iteration to one running context with the given kernel forced.
 void bench_update(benchmark::State& state, const char* kernel) {
-    if (md5_force_kernel(kernel) != 0) {
+    if (md5_force_kernel(MD5_SINGLE_STREAM, kernel) != 0) {
         state.SkipWithError("kernel not supported");
         return;
     }
@@ -99,7 +99,7 @@ void bench_update(benchmark::State& state, const char* kernel) {
     benchmark::DoNotOptimize(digest);
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(size));
     timer.report(state, double(size));
-    md5_force_kernel(nullptr);
+    md5_force_kernel(MD5_SINGLE_STREAM, nullptr);
 }
 
 // One call of the multi-buffer kernel per iteration: 64 blocks (4 KiB) into each lane. With
@@ -130,7 +130,7 @@ void bench_multi(benchmark::State& state, const md5_multi_kernel* kernel) {
 // iteration, state.range(0) messages per call, with the given multi-buffer kernel forced (null:
 // the automatic choice).
 void bench_batch(benchmark::State& state, const char* kernel) {
-    if (md5_force_multi_kernel(kernel) != 0) {
+    if (md5_force_kernel(MD5_MULTI_BUFFER, kernel) != 0) {
         state.SkipWithError("kernel not supported");
         return;
     }
@@ -161,7 +161,7 @@ void bench_batch(benchmark::State& state, const char* kernel) {
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(total));
     timer.report(state, double(total));
-    md5_force_multi_kernel(nullptr);
+    md5_force_kernel(MD5_MULTI_BUFFER, nullptr);
 }
 
 } // namespace

@@ -2,12 +2,12 @@
 // whole program; the program itself always takes the automatic choice.
 #include <cstdio>
 
-#include "md5/md5_kernels.h"
+#include "md5/md5_dispatch.h"
 
 int sumwell_main(int argc, char** argv);
 
 int main(int argc, char** argv) {
-    if (md5_force_kernel("scalar") != 0) {
+    if (md5_force_kernel(MD5_SINGLE_STREAM, "scalar") != 0) {
         std::fprintf(stderr, "Error! no scalar kernel\n");
         return 1;
     }

@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
         printf("%s\n", get_config_file());
     } else if (argc == 1) {
         for (const path_name_row& row : path_name_rows) {
-            printf("%s%s\n", row.name, row.needs_argument ? ":" : "");
+            printf("%s%s\n", row.name, path_needs_argument(row) ? ":" : "");
         }
     } else {
         fputs("Usage: vt_path_names [--config-file]\n", stderr);

@@ -15,15 +15,15 @@ struct md5_context {
 // Starts a digest: zero count, RFC 1321 initial chaining values.
 void md5_init(md5_context* context);
 // Feeds length bytes; whole blocks are compressed straight from input.
-void md5_update(md5_context* context, const uint8_t* input, uint32_t length);
+void md5_update(md5_context* context, const uint8_t* input, size_t length);
 // Pads, writes the 16-byte digest, then clears the whole context to zero.
 void md5_final(uint8_t digest[16], md5_context* context);
 // The digest of length bytes: init, one update, final, on a context of its own.
-void md5_digest(const uint8_t* input, uint32_t length, uint8_t digest[16]);
+void md5_digest(const uint8_t* input, size_t length, uint8_t digest[16]);
 // As md5_update and md5_final, always with the scalar kernel: no kernel is chosen and nothing is
 // asked of the processor. For the self-check at every start, whose few tens of kilobytes do not
 // repay a choice (the scalar kernel is within a few percent of the fastest single stream).
-void md5_update_scalar(md5_context* context, const uint8_t* input, uint32_t length);
+void md5_update_scalar(md5_context* context, const uint8_t* input, size_t length);
 void md5_final_scalar(uint8_t digest[16], md5_context* context);
 
 // Streams that arrive in pieces, digested side by side in the lanes of the multi-buffer kernel,

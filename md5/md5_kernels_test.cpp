@@ -1,7 +1,7 @@
 // Every compression kernel this processor runs, against RFC 1321's test suite through md5_update
 // and against the portable compression function on random blocks at every start alignment; every
 // multi-buffer kernel lane by lane and through md5_digest_batch; the kernel choices.
-#include "md5/md5_kernels.h"
+#include "md5/md5_dispatch.h"
 #include "md5/rfc1321_suite.h"
 
 #include <gtest/gtest.h>
@@ -20,8 +20,8 @@ namespace {
 // Goes back to the automatic kernel choice when a test ends, whatever it forced.
 struct KernelTest : ::testing::Test {
     void TearDown() override {
-        md5_force_kernel(nullptr);
-        md5_force_multi_kernel(nullptr);
+        md5_force_kernel(MD5_SINGLE_STREAM, nullptr);
+        md5_force_kernel(MD5_MULTI_BUFFER, nullptr);
     }
 };
 
@@ -80,9 +80,9 @@ TEST_F(KernelTest, SingleStreamRunsScalarUnlessForcedAndMultiBufferFitsTheStream
     EXPECT_NE(std::find(names.begin(), names.end(), "scalar"), names.end());
     EXPECT_NE(std::find(names.begin(), names.end(), "portable"), names.end());
     EXPECT_STREQ(md5_kernel_name(), "scalar");
-    ASSERT_EQ(md5_force_kernel("portable"), 0);
+    ASSERT_EQ(md5_force_kernel(MD5_SINGLE_STREAM, "portable"), 0);
     EXPECT_STREQ(md5_kernel_name(), "portable");
-    ASSERT_EQ(md5_force_kernel(nullptr), 0);
+    ASSERT_EQ(md5_force_kernel(MD5_SINGLE_STREAM, nullptr), 0);
     EXPECT_STREQ(md5_kernel_name(), "scalar");
 
     // Multi-buffer: a preferred kernel with a lane for every stream where there is one.
@@ -103,32 +103,32 @@ TEST_F(KernelTest, SingleStreamRunsScalarUnlessForcedAndMultiBufferFitsTheStream
 }
 
 TEST_F(KernelTest, ForcingUnknownOrUnsupportedNameChangesNothing) {
-    ASSERT_EQ(md5_force_kernel("scalar"), 0);
-    ASSERT_EQ(md5_force_multi_kernel("portable"), 0);
+    ASSERT_EQ(md5_force_kernel(MD5_SINGLE_STREAM, "scalar"), 0);
+    ASSERT_EQ(md5_force_kernel(MD5_MULTI_BUFFER, "portable"), 0);
     for (const char* name : {"no-such-kernel", "", "SCALAR"}) {
-        EXPECT_EQ(md5_force_kernel(name), -1) << name;
-        EXPECT_EQ(md5_force_multi_kernel(name), -1) << name;
+        EXPECT_EQ(md5_force_kernel(MD5_SINGLE_STREAM, name), -1) << name;
+        EXPECT_EQ(md5_force_kernel(MD5_MULTI_BUFFER, name), -1) << name;
     }
     for (const md5_kernel& k : md5_kernel_table) {
         if (!k.supported()) {
-            EXPECT_EQ(md5_force_kernel(k.name), -1) << k.name;
+            EXPECT_EQ(md5_force_kernel(MD5_SINGLE_STREAM, k.name), -1) << k.name;
         }
     }
     for (const md5_multi_kernel& k : md5_multi_kernel_table) {
         if (!k.supported()) {
-            EXPECT_EQ(md5_force_multi_kernel(k.name), -1) << k.name;
+            EXPECT_EQ(md5_force_kernel(MD5_MULTI_BUFFER, k.name), -1) << k.name;
         }
     }
     EXPECT_STREQ(md5_kernel_name(), "scalar");
     EXPECT_STREQ(md5_multi_kernel_for(1000)->name, "portable");
-    ASSERT_EQ(md5_force_kernel(nullptr), 0);
-    ASSERT_EQ(md5_force_multi_kernel(nullptr), 0);
+    ASSERT_EQ(md5_force_kernel(MD5_SINGLE_STREAM, nullptr), 0);
+    ASSERT_EQ(md5_force_kernel(MD5_MULTI_BUFFER, nullptr), 0);
     EXPECT_STREQ(md5_kernel_name(), "scalar");
 }
 
 TEST_F(KernelTest, Rfc1321SuiteThroughUpdateWithEveryKernel) {
     for (const std::string& name : supported_kernels()) {
-        ASSERT_EQ(md5_force_kernel(name.c_str()), 0) << name;
+        ASSERT_EQ(md5_force_kernel(MD5_SINGLE_STREAM, name.c_str()), 0) << name;
         for (const rfc_case& c : rfc_suite) {
             std::vector<uint8_t> m(c.message, c.message + std::strlen(c.message));
             for (size_t offset : {0, 1, 3}) {
@@ -188,7 +188,7 @@ TEST_F(KernelTest, RandomMessagesInRandomPiecesAgreeAcrossKernels) {
         std::string expected = reference_digest(message);
         size_t offset = generator() % 64;
         for (const std::string& name : supported_kernels()) {
-            ASSERT_EQ(md5_force_kernel(name.c_str()), 0);
+            ASSERT_EQ(md5_force_kernel(MD5_SINGLE_STREAM, name.c_str()), 0);
             EXPECT_EQ(digest_at(message, offset), expected) << name << " length " << length;
 
             // The same bytes in pieces of random sizes, each update from its own alignment.
@@ -251,7 +251,7 @@ TEST_F(KernelTest, DigestBatchMatchesReferenceWithEveryMultiBufferKernel) {
         if (k.supported()) kernels.push_back(&k);
     }
     for (const md5_multi_kernel* k : kernels) {
-        ASSERT_EQ(md5_force_multi_kernel(k ? k->name : nullptr), 0);
+        ASSERT_EQ(md5_force_kernel(MD5_MULTI_BUFFER, k ? k->name : nullptr), 0);
         size_t lanes = k ? k->lanes : md5_max_lanes;
         const char* name = k ? k->name : "automatic";
         for (size_t count : {size_t{0}, size_t{1}, size_t{2}, size_t{3}, lanes - 1, lanes,
@@ -279,8 +279,8 @@ TEST_F(KernelTest, DigestBatchMatchesReferenceWithEveryMultiBufferKernel) {
 
 // Batches digested by several threads at once, the first of them making the kernel choice.
 TEST_F(KernelTest, ConcurrentBatchesAgree) {
-    md5_force_multi_kernel(nullptr);
-    md5_force_kernel(nullptr);
+    md5_force_kernel(MD5_MULTI_BUFFER, nullptr);
+    md5_force_kernel(MD5_SINGLE_STREAM, nullptr);
     std::mt19937 generator(17);
     constexpr int threads = 4;
     std::vector<std::vector<uint8_t>> bodies(40);

@@ -1,11 +1,12 @@
 // The lane scheduler: streams that arrive in pieces keep the lanes of the multi-buffer kernel
 // busy with their whole blocks; a partial block between two pieces waits in its lane's carry, and
-// each stream's last partial block and padding are finished with the single-stream kernel. It
+// each stream's last partial block and padding go through the single-stream kernel. It
 // keeps everything in the caller's set, so threads may run sets of their own at once.
 #include <cstring>
 
 #include "md5/md5.h"
-#include "md5/md5_kernels.h"
+#include "md5/md5_core.h"
+#include "md5/md5_dispatch.h"
 
 static_assert(md5_max_lanes <= md5_lane_limit, "a set must hold the widest kernel's lanes");
 
@@ -13,15 +14,6 @@ namespace {
 
 // The most blocks handed to one kernel call: 1 GiB, a count that fits any size_t.
 constexpr uint64_t largest_run = uint64_t{1} << 24;
-
-// RFC 1321's initial chaining values A, B, C, D.
-constexpr uint32_t initial_state[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
-
-// Clears n bytes in a way the compiler cannot drop as dead stores: they held message bytes.
-void wipe(void* memory, size_t n) {
-    std::memset(memory, 0, n);
-    asm volatile("" : : "r"(memory) : "memory");
-}
 
 // Copies lane l's chaining values out of the set, or back into it.
 void get_state(const md5_lanes* set, size_t l, uint32_t out[4]) {
@@ -41,40 +33,35 @@ void process_alone(md5_lanes* set, size_t l, const uint8_t* data, size_t blocks)
 
 // Compresses the lane's carried bytes, the padding and the bit count into its state, writes
 // the digest and marks the lane done.
-void finish(md5_lanes* set, size_t l) {
-    size_t rest = set->carried[l];
-    uint8_t tail[128] = {};
-    std::memcpy(tail, set->carry[l], rest);
-    tail[rest] = 0x80;
-    size_t tail_blocks = rest < 56 ? 1 : 2;
-    uint64_t bits = set->total[l] << 3;
-    for (int i = 0; i < 8; ++i) tail[64 * tail_blocks - 8 + size_t(i)] = uint8_t(bits >> (8 * i));
+void digest_lane(md5_lanes* set, size_t l) {
+    uint8_t tail[128];
+    size_t blocks = md5_pad(tail, set->carry[l], set->carried[l], set->total[l] << 3);
     uint32_t state[4];
     get_state(set, l, state);
-    md5_process_blocks(state, tail, tail_blocks);
-    for (int i = 0; i < 16; ++i) set->digest[l][i] = uint8_t(state[i / 4] >> (8 * (i % 4)));
-    wipe(tail, sizeof tail);
-    wipe(set->carry[l], sizeof set->carry[l]);
+    md5_process_blocks(state, tail, blocks);
+    md5_encode_digest(set->digest[l], state);
+    md5_wipe(tail, sizeof tail);
+    md5_wipe(set->carry[l], sizeof set->carry[l]);
     set->carried[l] = 0;
     set->status[l] = MD5_LANE_DONE;
 }
 
-// Settles a lane whose piece has no whole block left: the bytes left join the carry, and the
-// lane is done after its last piece, else hungry.
-void settle(md5_lanes* set, size_t l) {
+// Ends a piece that has no whole block left: its bytes left join the lane's carry, and the
+// lane is done after its stream's last piece, else hungry.
+void end_piece(md5_lanes* set, size_t l) {
     size_t rest = size_t(set->left[l]);
     if (rest > 0) std::memcpy(set->carry[l] + set->carried[l], set->data[l], rest);
     set->carried[l] = uint8_t(set->carried[l] + rest);
     set->left[l] = 0;
     if (set->last[l]) {
-        finish(set, l);
+        digest_lane(set, l);
     } else {
         set->status[l] = MD5_LANE_HUNGRY;
     }
 }
 
 // Takes a piece into lane l: completes the carried partial block from it first, then leaves
-// the lane running on the piece's whole blocks, or settles it.
+// the lane running on the piece's whole blocks, or ends the piece.
 void take_piece(md5_lanes* set, size_t l, const uint8_t* piece, uint64_t length, bool last) {
     set->total[l] += length;
     set->last[l] = last;
@@ -95,7 +82,7 @@ void take_piece(md5_lanes* set, size_t l, const uint8_t* piece, uint64_t length,
     if (length >= 64) {
         set->status[l] = MD5_LANE_RUNNING;
     } else {
-        settle(set, l);
+        end_piece(set, l);
     }
 }
 
@@ -103,7 +90,7 @@ void take_piece(md5_lanes* set, size_t l, const uint8_t* piece, uint64_t length,
 void advance_lane(md5_lanes* set, size_t l, uint64_t blocks) {
     set->data[l] += 64 * blocks;
     set->left[l] -= 64 * blocks;
-    if (set->left[l] < 64) settle(set, l);
+    if (set->left[l] < 64) end_piece(set, l);
 }
 
 // The single-stream kernel on all of lane l's whole blocks.
@@ -156,7 +143,7 @@ void md5_lanes_init(md5_lanes* set, size_t count) {
 
 void md5_lanes_start(md5_lanes* set, size_t lane, const uint8_t* piece, uint64_t length,
                      bool last) {
-    put_state(set, lane, initial_state);
+    put_state(set, lane, md5_initial_state);
     set->total[lane] = 0;
     set->carried[lane] = 0;
     take_piece(set, lane, piece, length, last);
@@ -167,7 +154,7 @@ void md5_lanes_feed(md5_lanes* set, size_t lane, const uint8_t* piece, uint64_t 
 }
 
 void md5_lanes_free(md5_lanes* set, size_t lane) {
-    wipe(set->carry[lane], sizeof set->carry[lane]);
+    md5_wipe(set->carry[lane], sizeof set->carry[lane]);
     uint32_t zero[4] = {};
     put_state(set, lane, zero);
     set->carried[lane] = 0;

@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "md5/md5.h"
-#include "md5/md5_kernels.h"
+#include "md5/md5_dispatch.h"
 
 namespace {
 
 struct LanesTest : ::testing::Test {
-    void TearDown() override { md5_force_multi_kernel(nullptr); }
+    void TearDown() override { md5_force_kernel(MD5_MULTI_BUFFER, nullptr); }
 };
 
 std::string hex(const uint8_t digest[16]) {
@@ -110,7 +110,7 @@ TEST_F(LanesTest, StreamsInRandomPiecesMatchTheSingleStreamDigest) {
         if (k.supported()) kernels.push_back(&k);
     }
     for (const md5_multi_kernel* k : kernels) {
-        ASSERT_EQ(md5_force_multi_kernel(k ? k->name : nullptr), 0);
+        ASSERT_EQ(md5_force_kernel(MD5_MULTI_BUFFER, k ? k->name : nullptr), 0);
         const char* name = k ? k->name : "automatic";
         size_t capacity = md5_lanes_capacity();
         ASSERT_GE(capacity, 1u);

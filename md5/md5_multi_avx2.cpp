@@ -28,12 +28,12 @@ struct avx2_ops {
         return _mm256_or_si256(_mm256_slli_epi32(x, S), _mm256_srli_epi32(x, 32 - S));
     }
     template <int R>
-    MD5_MULTI_TARGET static vec round(vec& early, vec b, vec c, vec d) {
+    MD5_MULTI_TARGET static vec round(vec& without_b, vec b, vec c, vec d) {
         if constexpr (R == 0)
             return _mm256_xor_si256(_mm256_and_si256(_mm256_xor_si256(c, d), b), d);
         if constexpr (R == 1) {
             // (b & d) | (c & ~d): the halves are disjoint, so they are added one by one.
-            early = _mm256_add_epi32(early, _mm256_andnot_si256(d, c));
+            without_b = _mm256_add_epi32(without_b, _mm256_andnot_si256(d, c));
             return _mm256_and_si256(b, d);
         }
         if constexpr (R == 2) return _mm256_xor_si256(_mm256_xor_si256(c, d), b);
@@ -83,19 +83,6 @@ MD5_MULTI_TARGET void md5_multi_avx2(uint32_t* state, const uint8_t* const* data
 
 MD5_MULTI_TARGET void md5_multi_avx2x2(uint32_t* state, const uint8_t* const* data, size_t count) {
     multi_blocks<avx2_ops, 2>(state, data, count);
-}
-
-bool md5_avx2_supported() {
-    return md5_x86_has(MD5_X86_AVX2);
-}
-
-bool md5_avx2_preferred() {
-    return md5_x86_has(MD5_X86_AVX2) && !md5_x86_has(MD5_X86_AVX512F);
-}
-
-bool md5_avx2x2_preferred() {
-    if (!md5_avx2_preferred()) return false;
-    return md5_x86_groups_pay(md5_x86_identify());
 }
 
 #endif

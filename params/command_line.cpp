@@ -187,9 +187,6 @@ void report_end_of_pass(pass_state* pass) {
 
 } // namespace
 
-// One pass over the arguments (without the program name): options are stored until an
-// argument that is not one, "--" or an unknown option. Returns the index of the first argument
-// not taken, count when all were taken.
 int32_t lcf_parse_command_line(parser_handle* handle, char* const* arguments, int32_t count,
                                uint32_t flags) {
     if (handle == nullptr || arguments == nullptr || count < 0) return 0;
@@ -205,7 +202,6 @@ int32_t lcf_parse_command_line(parser_handle* handle, char* const* arguments, in
     return pass.position;
 }
 
-// Error callback that drops every error, so that a pass goes on.
 int lcf_ignore_errors(uint32_t, int32_t, int32_t, int32_t) {
     return 0;
 }

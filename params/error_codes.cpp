@@ -25,7 +25,6 @@ constexpr error_name error_names[] = {
 
 } // namespace
 
-// The static name of a code, or "No error description" for a code outside the table.
 const char* lcf_error_text(int32_t code) {
     for (const error_name& row : error_names) {
         if (row.code == code) return row.text;

@@ -345,7 +345,6 @@ int finish_read(parser_handle* handle, int32_t error, int32_t line) {
 
 } // namespace
 
-// Reads the configuration file at path into the handle; 0, or the LCF_* code of the failure.
 int lcf_parse_file(parser_handle* handle, const char* path) {
     if (handle == nullptr) return LCF_ERROR_NULL_CONFIG_FILE_HANDLE;
     handle->last_error = LCF_OK;
@@ -362,8 +361,6 @@ int lcf_parse_file(parser_handle* handle, const char* path) {
     return finish_read(handle, error, line);
 }
 
-// Reads size bytes of memory as a configuration file; a null block with a size is refused as
-// unreadable (2).
 int lcf_parse_buffer(parser_handle* handle, const char* data, size_t size) {
     if (handle == nullptr) return LCF_ERROR_NULL_CONFIG_FILE_HANDLE;
     handle->last_error = LCF_OK;

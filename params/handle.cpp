@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <netinet/in.h>
-#include <strings.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 
@@ -33,65 +32,6 @@ uint32_t row_count(const parser_handle* handle) {
 
 } // namespace
 
-int lcf_allocation_failed = 0;
-
-namespace {
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool use_small_area = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool use_small_area = false;
-#else
-constexpr bool use_small_area = true;
-#endif
-#else
-constexpr bool use_small_area = true;
-#endif
-
-// The static area and how much of it is handed out. Blocks start at multiples of 16 bytes, as
-// malloc's do; the area is zero at start and no block is given out twice, so every block is
-// zero-filled already.
-constexpr size_t SMALL_AREA_SIZE = 4096;
-VT_LARGE_BUFFER alignas(16) unsigned char small_area[SMALL_AREA_SIZE];
-size_t small_area_used = 0;
-
-bool in_small_area(const void* block) {
-    auto address = reinterpret_cast<uintptr_t>(block);
-    auto start = reinterpret_cast<uintptr_t>(small_area);
-    return address >= start && address - start < SMALL_AREA_SIZE;
-}
-
-} // namespace
-
-void* lcf_allocate(size_t count, size_t size) {
-    if (use_small_area && count > 0 && size > 0 && count <= SMALL_AREA_SIZE / size) {
-        size_t rounded = (count * size + 15) & ~size_t{15};
-        if (rounded <= SMALL_AREA_SIZE - small_area_used) {
-            void* block = small_area + small_area_used;
-            small_area_used += rounded;
-            return block;
-        }
-    }
-    return calloc(count, size);
-}
-
-char* lcf_copy_text(const char* text) {
-    size_t size = strlen(text) + 1;
-    auto* copy = static_cast<char*>(lcf_allocate(size, 1));
-    if (copy != nullptr) memcpy(copy, text, size);
-    return copy;
-}
-
-void lcf_release(void* block) {
-    if (!in_small_area(block)) free(block);
-}
-
-int lcf_memory_exhausted() {
-    return lcf_allocation_failed;
-}
-
-// A failed value array leaves capacity 0 and last_error LCF_ERROR_CANT_ALLOCATE_MEMORY.
 parser_handle* lcf_create(uint32_t count, parameter_descriptor* descriptors) {
     lcf_allocation_failed = 0;
     auto* handle = static_cast<parser_handle*>(lcf_allocate(1, sizeof(parser_handle)));
@@ -121,7 +61,6 @@ int lcf_destroy(parser_handle* handle) {
     return 0;
 }
 
-// Installs the error callback with its data and clears last_error; 0, or 7 for a null handle.
 int lcf_set_callback(parser_handle* handle, uint32_t data, lcf_error_callback callback) {
     if (handle == nullptr) return LCF_ERROR_NULL_CONFIG_FILE_HANDLE;
     handle->error_callback = callback;
@@ -130,7 +69,6 @@ int lcf_set_callback(parser_handle* handle, uint32_t data, lcf_error_callback ca
     return 0;
 }
 
-// Writes the option callback and its data into the first row with the id; 0, or -1 if none.
 int lcf_set_param_callback(parser_handle* handle, int32_t id, lcf_option_callback callback,
                            uint32_t data) {
     parameter_descriptor* row = lcf_find_descriptor(handle, id);
@@ -140,45 +78,37 @@ int lcf_set_param_callback(parser_handle* handle, int32_t id, lcf_option_callbac
     return 0;
 }
 
-// last_error, or 1 for a null handle.
 int32_t lcf_last_error(const parser_handle* handle) {
     return handle != nullptr ? handle->last_error : LCF_ERROR_HANDLE_NOT_CREATED;
 }
 
-// error_line, or -1 for a null handle.
 int32_t lcf_error_line(const parser_handle* handle) {
     return handle != nullptr ? handle->error_line : -1;
 }
 
-// error_context (null until a failure records one).
 const char* lcf_error_context(const parser_handle* handle) {
     return handle != nullptr ? handle->error_context : nullptr;
 }
 
-// value_count, or 0 for a null handle.
 uint32_t lcf_value_count(const parser_handle* handle) {
     return handle != nullptr ? handle->value_count : 0;
 }
 
-// The id of the entry at position; 0 past the end.
 int32_t lcf_value_id_at(const parser_handle* handle, uint32_t position) {
     if (handle == nullptr || position >= handle->value_count) return 0;
     return handle->values[position].id;
 }
 
-// The type of the id's entry, 0 if there is none.
 int32_t lcf_get_type(const parser_handle* handle, int32_t id) {
     const value_entry* entry = lcf_find_value(handle, id);
     return entry != nullptr ? entry->type : LCF_TYPE_NONE;
 }
 
-// The text of the id's entry, or null.
 const char* lcf_get_string(const parser_handle* handle, int32_t id) {
     const value_entry* entry = lcf_find_value(handle, id);
     return entry != nullptr ? entry->text : nullptr;
 }
 
-// The number of an INT, BOOL, COUNTER or ENUM entry; -1 for any other type or none.
 int32_t lcf_get_int(const parser_handle* handle, int32_t id) {
     const value_entry* entry = lcf_find_value(handle, id);
     if (entry == nullptr) return -1;
@@ -193,19 +123,16 @@ int32_t lcf_get_int(const parser_handle* handle, int32_t id) {
     }
 }
 
-// The index-th word of the id's text in the library-wide word buffer, or null.
 const char* lcf_get_word(const parser_handle* handle, int32_t id, uint32_t index) {
     return lcf_word_at(lcf_get_string(handle, id), index);
 }
 
-// inet_aton of an IPV4 entry's text into *address (network order); 0 for any other entry.
 int lcf_get_ipv4(const parser_handle* handle, int32_t id, in_addr* address) {
     const value_entry* entry = typed_value(handle, id, LCF_TYPE_IPV4);
     if (entry == nullptr || entry->text == nullptr || address == nullptr) return 0;
     return inet_aton(entry->text, address);
 }
 
-// For a SOCKET entry: 1 for "unix:/..." or "/...", 2 for "t..." or a leading digit, else 1.
 int lcf_get_socket_family(const parser_handle* handle, int32_t id) {
     const value_entry* entry = typed_value(handle, id, LCF_TYPE_SOCKET);
     if (entry == nullptr) return 0;
@@ -215,7 +142,6 @@ int lcf_get_socket_family(const parser_handle* handle, int32_t id) {
     return AF_UNIX;
 }
 
-// Clears *address and, for a SOCKET entry, fills it from "[tcp:]a.b.c.d[:port]"; returns 0.
 int lcf_get_inet_address(const parser_handle* handle, int32_t id, sockaddr_in* address) {
     const value_entry* entry = typed_value(handle, id, LCF_TYPE_SOCKET);
     if (entry == nullptr || address == nullptr) return 0;
@@ -235,8 +161,6 @@ int lcf_get_inet_address(const parser_handle* handle, int32_t id, sockaddr_in* a
     return 0;
 }
 
-// Clears *address and, for a SOCKET entry, fills it from "[unix:]/path"; returns 0. The path is
-// cut to the record's 108 characters, and one of exactly that length is left unterminated.
 int lcf_get_unix_address(const parser_handle* handle, int32_t id, sockaddr_un* address) {
     const value_entry* entry = typed_value(handle, id, LCF_TYPE_SOCKET);
     if (entry == nullptr || address == nullptr) return 0;
@@ -249,7 +173,6 @@ int lcf_get_unix_address(const parser_handle* handle, int32_t id, sockaddr_un* a
     return 0;
 }
 
-// The first entry in array order with the id, or null.
 value_entry* lcf_find_value(const parser_handle* handle, int32_t id) {
     if (handle == nullptr || handle->values == nullptr) return nullptr;
     for (uint32_t i = 0; i < handle->value_count; ++i) {
@@ -258,7 +181,6 @@ value_entry* lcf_find_value(const parser_handle* handle, int32_t id) {
     return nullptr;
 }
 
-// The first row in table order with the id, or null.
 parameter_descriptor* lcf_find_descriptor(const parser_handle* handle, int32_t id) {
     if (handle == nullptr) return nullptr;
     for (uint32_t i = 0; i < row_count(handle); ++i) {
@@ -267,7 +189,6 @@ parameter_descriptor* lcf_find_descriptor(const parser_handle* handle, int32_t i
     return nullptr;
 }
 
-// The first row in table order whose configuration-file name equals name exactly, or null.
 parameter_descriptor* lcf_find_by_name(const parser_handle* handle, const char* name) {
     if (handle == nullptr || name == nullptr) return nullptr;
     for (uint32_t i = 0; i < row_count(handle); ++i) {
@@ -277,8 +198,6 @@ parameter_descriptor* lcf_find_by_name(const parser_handle* handle, const char* 
     return nullptr;
 }
 
-// The first row an option argument names: any number of leading dashes, then either the one
-// letter of a short name or a whole long name (both case-sensitive); null if none.
 parameter_descriptor* lcf_find_option(const parser_handle* handle, const char* argument) {
     if (handle == nullptr || argument == nullptr) return nullptr;
     const char* option = argument;
@@ -292,7 +211,6 @@ parameter_descriptor* lcf_find_option(const parser_handle* handle, const char* a
     return nullptr;
 }
 
-// qsort order of two value entries by id, compared as unsigned 32-bit numbers.
 int lcf_compare_values(const void* a, const void* b) {
     auto left = static_cast<uint32_t>(static_cast<const value_entry*>(a)->id);
     auto right = static_cast<uint32_t>(static_cast<const value_entry*>(b)->id);
@@ -300,7 +218,6 @@ int lcf_compare_values(const void* a, const void* b) {
     return left > right ? 1 : 0;
 }
 
-// Appends a zeroed entry with the id; null once the array is full or was never allocated.
 value_entry* lcf_add_value(parser_handle* handle, int32_t id) {
     if (handle == nullptr || handle->values == nullptr) return nullptr;
     if (handle->value_count >= handle->value_capacity) return nullptr;
@@ -310,9 +227,6 @@ value_entry* lcf_add_value(parser_handle* handle, int32_t id) {
     return entry;
 }
 
-// Makes an entry from the default of every row that has one and whose id has no entry, in
-// table order (with cmdline_only, rows without a configuration-file name only). An enumeration
-// default outside its list sets last_error 10 and keeps its decimal reading as the number.
 void lcf_apply_defaults(parser_handle* handle, int cmdline_only) {
     if (handle == nullptr || handle->value_count >= handle->descriptor_count) return;
     for (uint32_t i = 0; i < row_count(handle); ++i) {
@@ -327,21 +241,12 @@ void lcf_apply_defaults(parser_handle* handle, int cmdline_only) {
             lcf_allocation_failed = 1;
             handle->last_error = LCF_ERROR_CANT_ALLOCATE_MEMORY;
         }
-        entry->number = lcf_decimal_number(row.default_value);
-        if (row.type == LCF_TYPE_ENUM) {
-            int32_t position = lcf_enum_index(&row, row.default_value);
-            if (position >= 0) {
-                entry->number = position;
-            } else {
-                handle->last_error = LCF_ERROR_WRONG_DEFAULT_ENUM_VALUE;
-            }
-        } else if (row.type == LCF_TYPE_BOOL) {
-            entry->number = strcasecmp(row.default_value, "yes") == 0 ? 1 : 0;
-        }
+        bool listed = true;
+        entry->number = lcf_value_number(&row, row.default_value, &listed);
+        if (!listed) handle->last_error = LCF_ERROR_WRONG_DEFAULT_ENUM_VALUE;
     }
 }
 
-// Sorts the entries by id (unsigned) with lcf_compare_values.
 void lcf_sort_values(parser_handle* handle) {
     if (handle == nullptr || handle->values == nullptr || handle->value_count < 2) return;
     qsort(handle->values, handle->value_count, sizeof(value_entry), lcf_compare_values);

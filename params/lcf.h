@@ -104,6 +104,7 @@ struct parser_handle {
 // --- Handle and getters. Every operation accepts a null handle and answers "none". ---
 
 // Makes a handle over count descriptor rows; null only if the handle itself cannot be allocated.
+// A failed value array leaves capacity 0 and last_error LCF_ERROR_CANT_ALLOCATE_MEMORY.
 parser_handle* lcf_create(uint32_t count, parameter_descriptor* descriptors);
 // 1 when an allocation of the library has failed since the last lcf_create (the value array, a
 // value text, the configuration file's stream ...), else 0: values may then be missing, and a
@@ -111,14 +112,15 @@ parser_handle* lcf_create(uint32_t count, parameter_descriptor* descriptors);
 int lcf_memory_exhausted();
 // Frees every value text, the value array and the handle; the table is left alone. Returns 0.
 int lcf_destroy(parser_handle* handle);
-// Installs the error callback and its data, clears last_error; 0, or 7 for a null handle.
+// Installs the error callback with its data and clears last_error; 0, or
+// LCF_ERROR_NULL_CONFIG_FILE_HANDLE for a null handle.
 int lcf_set_callback(parser_handle* handle, uint32_t data, lcf_error_callback callback);
-// Stores an option callback into the first row with the id; 0, or -1 if no row has it.
+// Writes the option callback and its data into the first row with the id; 0, or -1 if none.
 int lcf_set_param_callback(parser_handle* handle, int32_t id, lcf_option_callback callback,
                            uint32_t data);
-// The last recorded LCF_* code; 1 for a null handle.
+// The last recorded LCF_* code; LCF_ERROR_HANDLE_NOT_CREATED for a null handle.
 int32_t lcf_last_error(const parser_handle* handle);
-// The name of an LCF_* code, or "No error description".
+// The static name of a code, or "No error description" for a code outside the table.
 const char* lcf_error_text(int32_t code);
 // The configuration-file line where reading failed; -1 for a null handle.
 int32_t lcf_error_line(const parser_handle* handle);
@@ -126,80 +128,100 @@ int32_t lcf_error_line(const parser_handle* handle);
 const char* lcf_error_context(const parser_handle* handle);
 // Number of value entries in use; 0 for a null handle.
 uint32_t lcf_value_count(const parser_handle* handle);
-// Id of the entry at a position, 0 past the end.
+// The id of the entry at position; 0 past the end.
 int32_t lcf_value_id_at(const parser_handle* handle, uint32_t position);
-// Type of the entry with the id, 0 if none.
+// The type of the id's entry, 0 if there is none.
 int32_t lcf_get_type(const parser_handle* handle, int32_t id);
 // The first descriptor row whose configuration-file name equals name exactly, or null: the row
 // under whose id the file's value of that name is stored.
 parameter_descriptor* lcf_find_by_name(const parser_handle* handle, const char* name);
 // Text of the entry with the id (owned by the handle), or null.
 const char* lcf_get_string(const parser_handle* handle, int32_t id);
-// Number of an entry of type INT, BOOL, COUNTER or ENUM; -1 otherwise.
+// The number of an INT, BOOL, COUNTER or ENUM entry; -1 for any other type or none.
 int32_t lcf_get_int(const parser_handle* handle, int32_t id);
 // The index-th white-space separated word of the entry's text, in a library-wide buffer; or null.
 const char* lcf_get_word(const parser_handle* handle, int32_t id, uint32_t index);
-// inet_aton of an IPV4 entry's text into *address; 0 when the entry is not of that type.
+// inet_aton of an IPV4 entry's text into *address (network order); 0 for any other entry.
 int lcf_get_ipv4(const parser_handle* handle, int32_t id, in_addr* address);
-// For a SOCKET entry: 1 (local) or 2 (IPv4) by the text's start; 0 otherwise.
+// For a SOCKET entry: 1 for "unix:/..." or "/...", 2 for "t..." or a leading digit, else 1.
 int lcf_get_socket_family(const parser_handle* handle, int32_t id);
-// Fills an IPv4 socket address from a SOCKET entry ("tcp:a.b.c.d:port"); returns 0.
+// Clears *address and, for a SOCKET entry, fills it from "[tcp:]a.b.c.d[:port]"; returns 0.
 int lcf_get_inet_address(const parser_handle* handle, int32_t id, sockaddr_in* address);
-// Fills a local socket address from a SOCKET entry ("unix:/path" or "/path"); returns 0.
+// Clears *address and, for a SOCKET entry, fills it from "[unix:]/path"; returns 0. The path is
+// cut to the record's 108 characters, and one of exactly that length is left unterminated.
 int lcf_get_unix_address(const parser_handle* handle, int32_t id, sockaddr_un* address);
 
 // --- Command line. ---
 
-// One pass over arguments (the program's vector without its name); returns the index of the
-// first argument not taken, count when all were taken.
+// One pass over the arguments (without the program name): options are stored until an
+// argument that is not one, "--" or an unknown option. Returns the index of the first argument
+// not taken, count when all were taken.
 int32_t lcf_parse_command_line(parser_handle* handle, char* const* arguments, int32_t count,
                                uint32_t flags);
-// Error callback that drops every error (answers 0).
+// Error callback that drops every error, so that a pass goes on.
 int lcf_ignore_errors(uint32_t data, int32_t code, int32_t index, int32_t id);
-// Option callback: prints the two version lines and ends the process.
+// Option callback: prints the version lines and ends the program with status 0.
 int lcf_print_version_and_exit(parser_handle* handle, uint32_t data, int32_t id,
                                const char* value);
-// Option callback: prints the help banner and ends the process.
+// Option callback: prints the help banner and ends the program with status 0.
 int lcf_print_help_and_exit(parser_handle* handle, uint32_t data, int32_t id, const char* value);
 // Writes the two version lines to standard output; returns 0.
 int lcf_print_version();
 // Writes the help banner to standard output; returns 0.
 int lcf_print_help();
-// Writes the one-line version text into buffer, cut to size; returns 0.
+// Writes the one-line version text into buffer, cut to size; returns 0 (a null buffer is left
+// alone).
 int lcf_version_string(char* buffer, size_t size);
 
 // --- Configuration file. ---
 
-// Reads a configuration file into the handle; an LCF_* code, 0 on success.
+// Reads the configuration file at path into the handle; 0, or the LCF_* code of the failure.
 int lcf_parse_file(parser_handle* handle, const char* path);
-// The same reader over size bytes of memory (for tests and fuzzers); an LCF_* code.
+// Reads size bytes of memory as a configuration file; a null block with a size is refused as
+// unreadable (LCF_ERROR_CONFIG_FILE_NOT_FOUND).
 int lcf_parse_buffer(parser_handle* handle, const char* data, size_t size);
 
 // --- Value kinds and validation. ---
 
 // Number of white-space separated words; 0 for null or empty.
 uint32_t lcf_count_words(const char* text);
-// The index-th word, copied into a library-wide buffer; null when there is none.
+// The index-th word copied into the library-wide word buffer; null when there is no such word.
+// A word of 1024 characters or more does not fit and is refused (null) rather than cut, so that
+// a caller never works on a shortened value it cannot tell from the real one.
 const char* lcf_word_at(const char* text, uint32_t index);
-// 1 if the whole non-empty text is a base-10 integer (strtol), else 0.
+// 1 if the text is non-empty and strtol (base 10) consumes all of it, else 0.
 int lcf_is_integer(const char* text);
-// 1 if the socket-address pattern is found anywhere in the text, else 0.
+// 1 if the socket-address pattern occurs anywhere in the text, else 0 (also when it cannot be
+// compiled).
 int lcf_is_socket_address(const char* text);
-// 1 if four dot-separated unsigned numbers start the non-empty text, else 0.
+// 1 if the text is non-empty and starts with four dot-separated unsigned numbers, else 0.
 int lcf_is_ipv4(const char* text);
-// The value kind of a text by its shape.
+// The kind of a text by its shape: 0 no word; one word: INT, else SOCKET, else IPV4, else
+// STRING; two words, three words, or TEXT for more.
 int32_t lcf_classify(const char* text);
 // 1 if a descriptor of the given type accepts a text of the given kind, else 0.
 int lcf_type_accepts(int32_t descriptor_type, int32_t kind);
-// Position of the text in an ENUM descriptor's list (case-insensitive), or -1.
+// Position of the first list entry equal to the text without regard to case; -1 when the
+// descriptor is null, not an enumeration, has no list or no entry matches.
 int32_t lcf_enum_index(const parameter_descriptor* descriptor, const char* text);
-// Replaces the entry's text with a copy ("yes"/"no" after the number for a BOOL); returns 0.
+// Replaces the entry's text with a copy of text, or with "yes"/"no" after the number for a
+// BOOL descriptor. Returns 0, or LCF_ERROR_CANT_ALLOCATE_MEMORY if the copy cannot be made, the
+// old text then staying in place.
 int lcf_store_text(value_entry* entry, const parameter_descriptor* descriptor, const char* text);
-// Checks the text against the descriptor and stores it; an LCF_* code.
+// Classifies the text, checks it against the descriptor's type and stores it with its number.
+// LCF_ERROR_DIFFERENT_PARAMETER_TYPE: kind refused, entry untouched; LCF_ERROR_WRONG_ENUM_VALUE:
+// enumeration text not in the list, the entry then has type LCF_TYPE_ENUM and keeps its text and
+// number; LCF_ERROR_CANT_ALLOCATE_MEMORY: no entry to store into (its array could not be made).
 int lcf_assign(value_entry* entry, const parameter_descriptor* descriptor, const char* text);
-// Clamps integers to their limits and insists on mandatory parameters; 0 or -1.
+// For each row in table order: clamps an INT value to the row's limits (warnings logged), and
+// stops with -1 at the first mandatory row that has neither an entry nor a default (error
+// logged). Returns 0 when every row passes; -1 for a null handle, which has nothing to check.
 int lcf_check_values(parser_handle* handle);
-// Resolves the user (20006) and group (20007) parameters to ids; 0 or -1.
+// Resolves the user (20006) and group (20007) parameters to numeric ids. A group text
+// "user:group" names both. Returns 0 and writes both ids (-1 for an absent or empty name) to the
+// outputs given; -1 with nothing written when both outputs are null or a name is not found.
 int lcf_resolve_user_group(const parser_handle* handle, int32_t* user_id, int32_t* group_id);
-// Creates the directories of a path (the last component too when flags bit 0 is set); 0, 1 or 2.
+// Creates with mkdir(mode) every directory that the path names before a "/", and the last
+// component too when flags bit 0 is set; existing directories are fine. 2 for a null or empty
+// path, 1 when a prefix exceeds 1151 characters (directories made so far stay), else 0.
 int lcf_make_path(const char* path, uint32_t mode, uint32_t flags);

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/common.h"
 #include "params/lcf_internal.h"
 
 lcf_context_buffer lcf_error_context_buffer;
@@ -18,8 +19,6 @@ bool parameter_selected() {
 
 } // namespace
 
-// Selects the first row named name and its value entry (appending one if the id has none);
-// a name no row has turns skip mode on. Returns 0.
 int lcf_begin_parameter(const char* name) {
     parameter_descriptor* row = lcf_find_by_name(lcf_reader.handle, name);
     lcf_reader.descriptor = row;
@@ -37,23 +36,18 @@ int lcf_begin_parameter(const char* name) {
     return 0;
 }
 
-// Checks and stores text into the selected parameter: the lcf_assign code; 0 and no change in
-// skip mode; 3 when the parameter has no entry to hold the value.
 int lcf_set_current_value(const char* text) {
     if (!parameter_selected()) return LCF_OK;
     if (lcf_reader.entry == nullptr) return LCF_ERROR_CANT_ALLOCATE_MEMORY;
     return lcf_assign(lcf_reader.entry, lcf_reader.descriptor, text);
 }
 
-// Stores a run of digits into the selected parameter as an INT value, then answers 6 if the
-// descriptor's type refuses integers (the entry is changed either way); 0 in skip mode, 3 when
-// the parameter has no entry to hold the value.
 int lcf_set_current_number(const char* digits) {
     if (!parameter_selected()) return LCF_OK;
     value_entry* entry = lcf_reader.entry;
     if (entry == nullptr) return LCF_ERROR_CANT_ALLOCATE_MEMORY;
     entry->type = LCF_TYPE_INT;
-    entry->number = lcf_decimal_number(digits);
+    entry->number = decimal_int32(digits);
     int stored = lcf_store_text(entry, nullptr, digits);
     if (stored != LCF_OK) return stored;
     if (lcf_type_accepts(lcf_reader.descriptor->type, LCF_TYPE_INT) == 0) {
@@ -62,19 +56,15 @@ int lcf_set_current_number(const char* digits) {
     return LCF_OK;
 }
 
-// Turns skip mode on: values go nowhere until lcf_begin_parameter selects a parameter.
 void lcf_skip_current() {
     lcf_reader.skip = 1;
 }
 
-// Empties the error-context buffer.
 void lcf_line_reset() {
     lcf_error_context_buffer.fill = 0;
     lcf_error_context_buffer.text[0] = '\0';
 }
 
-// Appends text at the fill position, cutting it where the buffer's 1024 characters end; once
-// full, later appends add nothing.
 void lcf_line_append(const char* text) {
     if (text == nullptr) return;
     lcf_context_buffer& buffer = lcf_error_context_buffer;

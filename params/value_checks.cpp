@@ -7,6 +7,7 @@
 #include <pwd.h>
 #include <sys/stat.h>
 
+#include "common/common.h"
 #include "logsink/logsink.h"
 #include "params/lcf_internal.h"
 
@@ -33,7 +34,7 @@ const char* row_label(const parameter_descriptor& row, char* buffer, size_t size
 void clamp_to_limits(const parameter_descriptor& row, value_entry& entry) {
     char label[32];
     if (row.min_value != nullptr) {
-        int32_t minimum = lcf_decimal_number(row.min_value);
+        int32_t minimum = decimal_int32(row.min_value);
         if (entry.number < minimum) {
             log_warning("[NOLOGID]: Invalid configuration parameter: '%s' is out of range - the "
                         "minimum possible value (%d) is used",
@@ -42,7 +43,7 @@ void clamp_to_limits(const parameter_descriptor& row, value_entry& entry) {
         }
     }
     if (row.max_value != nullptr) {
-        int32_t maximum = lcf_decimal_number(row.max_value);
+        int32_t maximum = decimal_int32(row.max_value);
         if (entry.number > maximum) {
             log_warning("[NOLOGID]: Invalid configuration parameter: '%s' is out of range - the "
                         "maximum possible value (%d) is used",
@@ -75,9 +76,6 @@ int resolve_id(const char* name, bool group, int32_t* id) {
 
 } // namespace
 
-// For each row in table order: clamps an INT value to the row's limits (warnings logged), and
-// stops with -1 at the first mandatory row that has neither an entry nor a default (error
-// logged). Returns 0 when every row passes; -1 for a null handle, which has nothing to check.
 int lcf_check_values(parser_handle* handle) {
     if (handle == nullptr) return -1;
     uint32_t rows = handle->descriptors != nullptr ? handle->descriptor_count : 0;
@@ -98,9 +96,6 @@ int lcf_check_values(parser_handle* handle) {
     return 0;
 }
 
-// Resolves the user (20006) and group (20007) parameters to numeric ids. A group text
-// "user:group" names both. Returns 0 and writes both ids (-1 for an absent or empty name) to the
-// outputs given; -1 with nothing written when both outputs are null or a name is not found.
 int lcf_resolve_user_group(const parser_handle* handle, int32_t* user_id, int32_t* group_id) {
     if (user_id == nullptr && group_id == nullptr) return -1;
     const char* user_text = lcf_get_string(handle, LCF_USER_PARAMETER_ID);
@@ -135,9 +130,6 @@ int lcf_resolve_user_group(const parser_handle* handle, int32_t* user_id, int32_
     return 0;
 }
 
-// Creates with mkdir(mode) every directory that the path names before a "/", and the last
-// component too when flags bit 0 is set; existing directories are fine. 2 for a null or empty
-// path, 1 when a prefix exceeds 1151 characters (directories made so far stay), else 0.
 int lcf_make_path(const char* path, uint32_t mode, uint32_t flags) {
     if (path == nullptr || *path == '\0') return 2;
     size_t length = strlen(path);

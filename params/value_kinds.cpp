@@ -1,13 +1,13 @@
 // Value kinds: words, the shape tests, the classification of a text, which descriptor type
 // accepts which kind, and the assignment of a checked text to a value entry.
 #include <cctype>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <regex.h>
 #include <strings.h>
 
+#include "common/common.h"
 #include "params/lcf_internal.h"
 
 namespace {
@@ -69,16 +69,6 @@ const regex_t* socket_matcher() {
 
 } // namespace
 
-// strtol (base 10) of the text's start, held to the 32-bit range; 0 for null or no number.
-int32_t lcf_decimal_number(const char* text) {
-    if (text == nullptr) return 0;
-    long number = strtol(text, nullptr, 10);
-    if (number > INT32_MAX) return INT32_MAX;
-    if (number < INT32_MIN) return INT32_MIN;
-    return static_cast<int32_t>(number);
-}
-
-// Number of white-space separated words; 0 for null or empty.
 uint32_t lcf_count_words(const char* text) {
     if (text == nullptr) return 0;
     uint32_t count = 0;
@@ -88,9 +78,6 @@ uint32_t lcf_count_words(const char* text) {
     return count;
 }
 
-// The index-th word copied into the library-wide word buffer; null when there is no such word.
-// A word of 1024 characters or more does not fit and is refused (null) rather than cut, so that
-// a caller never works on a shortened value it cannot tell from the real one.
 const char* lcf_word_at(const char* text, uint32_t index) {
     if (text == nullptr) return nullptr;
     const char* p = text;
@@ -108,7 +95,6 @@ const char* lcf_word_at(const char* text, uint32_t index) {
     }
 }
 
-// 1 if the text is non-empty and strtol (base 10) consumes all of it, else 0.
 int lcf_is_integer(const char* text) {
     if (text == nullptr || *text == '\0') return 0;
     char* end = nullptr;
@@ -116,8 +102,6 @@ int lcf_is_integer(const char* text) {
     return end != text && *end == '\0' ? 1 : 0;
 }
 
-// 1 if the socket-address pattern occurs anywhere in the text, else 0 (also when it cannot be
-// compiled).
 int lcf_is_socket_address(const char* text) {
     if (text == nullptr) return 0;
     // The pattern's second alternative matches a lone "/", so any text holding one matches; a
@@ -131,15 +115,12 @@ int lcf_is_socket_address(const char* text) {
     return regexec(matcher, text, 0, nullptr, 0) == 0 ? 1 : 0;
 }
 
-// 1 if the text is non-empty and starts with four dot-separated unsigned numbers, else 0.
 int lcf_is_ipv4(const char* text) {
     if (text == nullptr || *text == '\0') return 0;
     unsigned int part[4];
     return sscanf(text, "%u.%u.%u.%u", &part[0], &part[1], &part[2], &part[3]) == 4 ? 1 : 0;
 }
 
-// The kind of a text by its shape: 0 no word; one word: INT, else SOCKET, else IPV4, else
-// STRING; two words, three words, or TEXT for more.
 int32_t lcf_classify(const char* text) {
     switch (lcf_count_words(text)) {
     case 0:
@@ -158,7 +139,6 @@ int32_t lcf_classify(const char* text) {
     }
 }
 
-// 1 if a descriptor of the type accepts a text classified as kind, else 0.
 int lcf_type_accepts(int32_t descriptor_type, int32_t kind) {
     if (kind < LCF_TYPE_NONE || kind > LCF_TYPE_TEXT) return 0;
     // Negative codes read as large unsigned ones and, like every code past the table, accept all.
@@ -168,8 +148,6 @@ int lcf_type_accepts(int32_t descriptor_type, int32_t kind) {
     return (accepted & kind_bit(kind)) != 0 ? 1 : 0;
 }
 
-// Position of the first list entry equal to the text without regard to case; -1 when the
-// descriptor is null, not an enumeration, has no list or no entry matches.
 int32_t lcf_enum_index(const parameter_descriptor* descriptor, const char* text) {
     if (descriptor == nullptr || descriptor->type != LCF_TYPE_ENUM) return -1;
     if (descriptor->enum_values == nullptr || text == nullptr) return -1;
@@ -179,8 +157,6 @@ int32_t lcf_enum_index(const parameter_descriptor* descriptor, const char* text)
     return -1;
 }
 
-// Replaces the entry's text with a copy of text, or with "yes"/"no" after the number for a
-// BOOL descriptor. Returns 0; 3 if the copy cannot be made, the old text then staying in place.
 int lcf_store_text(value_entry* entry, const parameter_descriptor* descriptor, const char* text) {
     if (entry == nullptr) return LCF_OK;
     if (descriptor != nullptr && descriptor->type == LCF_TYPE_BOOL) {
@@ -199,24 +175,27 @@ int lcf_store_text(value_entry* entry, const parameter_descriptor* descriptor, c
     return LCF_OK;
 }
 
-// Classifies the text, checks it against the descriptor's type and stores it with its number.
-// 6: kind refused, entry untouched; 8: enumeration text not in the list, the entry then has
-// type 9 and keeps its text and number; 3: no entry to store into (its array could not be made).
 int lcf_assign(value_entry* entry, const parameter_descriptor* descriptor, const char* text) {
     if (entry == nullptr) return LCF_ERROR_CANT_ALLOCATE_MEMORY;
     if (descriptor == nullptr) return LCF_ERROR_DIFFERENT_PARAMETER_TYPE;
     if (lcf_type_accepts(descriptor->type, lcf_classify(text)) == 0) {
         return LCF_ERROR_DIFFERENT_PARAMETER_TYPE;
     }
+    bool listed = true;
+    int32_t number = lcf_value_number(descriptor, text, &listed);
     entry->type = descriptor->type;
+    if (!listed) return LCF_ERROR_WRONG_ENUM_VALUE;
+    entry->number = number;
+    return lcf_store_text(entry, descriptor, text);
+}
+
+int32_t lcf_value_number(const parameter_descriptor* descriptor, const char* text, bool* listed) {
     if (descriptor->type == LCF_TYPE_ENUM) {
         int32_t position = lcf_enum_index(descriptor, text);
-        if (position < 0) return LCF_ERROR_WRONG_ENUM_VALUE;
-        entry->number = position;
+        if (position >= 0) return position;
+        *listed = false;
     } else if (descriptor->type == LCF_TYPE_BOOL) {
-        entry->number = text != nullptr && strcasecmp(text, "yes") == 0 ? 1 : 0;
-    } else {
-        entry->number = lcf_decimal_number(text);
+        return text != nullptr && strcasecmp(text, "yes") == 0 ? 1 : 0;
     }
-    return lcf_store_text(entry, descriptor, text);
+    return decimal_int32(text);
 }

@@ -289,23 +289,4 @@ TEST(StoreText, SwitchTextFollowsTheNumberAndOthersAreCopied) {
     EXPECT_EQ(lcf_store_text(nullptr, &text_row, "x"), 0);
 }
 
-TEST(DecimalNumber, ReadsTheStartAndHoldsTo32Bits) {
-    struct {
-        const char* text;
-        int32_t number;
-    } cases[] = {
-        {nullptr, 0},
-        {"", 0},
-        {"abc", 0},
-        {"12abc", 12},
-        {" -34", -34},
-        {"2147483647", INT32_MAX},
-        {"2147483648", INT32_MAX},
-        {"-2147483649", INT32_MIN},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(lcf_decimal_number(c.text), c.number) << (c.text ? c.text : "(null)");
-    }
-}
-
 } // namespace

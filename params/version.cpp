@@ -3,45 +3,37 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/common.h"
 #include "params/lcf.h"
 
 namespace {
 
-constexpr const char* VERSION_LINE = "Velmar Version 3.0.0 [0284]";
-constexpr const char* BUILD_LINE = "VOR30/Release version, built at Jun 27 2008, 12:24:22 by quelm";
 constexpr const char* VERSION_SUMMARY = "Velmar Version 3.0.0 [0284], VOR30/Release";
 // The help banner; puts adds the line end of its last, empty line.
 constexpr const char* HELP_BANNER = "Tarnwell 3.0.0[0284]\n\n\n-c config-file-name\n";
 
 } // namespace
 
-// Writes the two version lines to standard output; returns 0.
 int lcf_print_version() {
-    puts(VERSION_LINE);
-    puts(BUILD_LINE);
+    for (const char* line : program_version_lines) puts(line);
     return 0;
 }
 
-// Writes the one-line version text into buffer, cut to size; returns 0 (a null buffer is left
-// alone).
 int lcf_version_string(char* buffer, size_t size) {
     if (buffer != nullptr && size != 0) snprintf(buffer, size, "%s", VERSION_SUMMARY);
     return 0;
 }
 
-// Option callback: prints the version lines and ends the program with status 0.
 int lcf_print_version_and_exit(parser_handle*, uint32_t, int32_t, const char*) {
     lcf_print_version();
     exit(0);
 }
 
-// Writes the help banner to standard output; returns 0.
 int lcf_print_help() {
     puts(HELP_BANNER);
     return 0;
 }
 
-// Option callback: prints the help banner and ends the program with status 0.
 int lcf_print_help_and_exit(parser_handle*, uint32_t, int32_t, const char*) {
     lcf_print_help();
     exit(0);

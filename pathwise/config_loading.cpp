@@ -5,61 +5,80 @@
 #include "logsink/logsink.h"
 #include "pathstore/pathstore.h"
 
-// Rows: id, name, short name, long name, type, flags, default, enumeration, callback, data,
-// minimum, maximum. The root paths exist only in the configuration file, each as one word.
-const parameter_descriptor builtin_descriptors[BUILTIN_DESCRIPTOR_COUNT] = {
-    {PARAM_CONFIG_FILE_ID, nullptr, 'c', "config-file", LCF_TYPE_STRING, 0, nullptr, nullptr,
-     nullptr, 0, nullptr, nullptr},
-    {PARAM_VERSION_ID, nullptr, 0, "print-version", LCF_TYPE_BOOL, 0, nullptr, nullptr,
-     lcf_print_version_and_exit, 0, nullptr, nullptr},
-    {PARAM_VERSION_ID, nullptr, 0, "help", LCF_TYPE_BOOL, 0, nullptr, nullptr,
-     lcf_print_help_and_exit, 0, nullptr, nullptr},
-    {20008, "RootPath", 0, nullptr, LCF_TYPE_STRING, 0, nullptr, nullptr, nullptr, 0, nullptr,
-     nullptr},
-    {20009, "BinRootPath", 0, nullptr, LCF_TYPE_STRING, 0, nullptr, nullptr, nullptr, 0, nullptr,
-     nullptr},
-    {20010, "CCRootPath", 0, nullptr, LCF_TYPE_STRING, 0, nullptr, nullptr, nullptr, 0, nullptr,
-     nullptr},
-    {20011, "FilterControlBinPath", 0, nullptr, LCF_TYPE_STRING, 0, nullptr, nullptr, nullptr, 0,
-     nullptr, nullptr},
-    {20012, "FilterConfigPath", 0, nullptr, LCF_TYPE_STRING, 0, nullptr, nullptr, nullptr, 0,
-     nullptr, nullptr},
-    {20013, "FilterDataConfigPath", 0, nullptr, LCF_TYPE_STRING, 0, nullptr, nullptr, nullptr, 0,
-     nullptr, nullptr},
-    {20014, "FilterSrcConfigPath", 0, nullptr, LCF_TYPE_STRING, 0, nullptr, nullptr, nullptr, 0,
-     nullptr, nullptr},
-    {20015, "FilterTmpConfigPath", 0, nullptr, LCF_TYPE_STRING, 0, nullptr, nullptr, nullptr, 0,
-     nullptr, nullptr},
-    {20016, "FilterDefConfigPath", 0, nullptr, LCF_TYPE_STRING, 0, nullptr, nullptr, nullptr, 0,
-     nullptr, nullptr},
-    {20017, "FilterCFDataRootPath", 0, nullptr, LCF_TYPE_STRING, 0, nullptr, nullptr, nullptr, 0,
-     nullptr, nullptr},
-    {20018, "FilterCFDataMainsetPath", 0, nullptr, LCF_TYPE_STRING, 0, nullptr, nullptr, nullptr, 0,
-     nullptr, nullptr},
-};
-
 namespace {
 
-constexpr uint32_t PASS_FIRST = LCF_PARSE_CMDLINE_ONLY | LCF_PARSE_DEFAULTS;
-constexpr uint32_t PASS_SECOND = LCF_PARSE_DEFAULTS;
-constexpr int DEFAULT_FACILITY = 16;
-
-// A root-path parameter and the path-store setter it feeds.
+// A root path: the configuration-file name of its parameter and the path-store setter it feeds.
+// The parameters exist only in the configuration file, each as one word; their ids run from
+// PARAM_ROOT_PATH_ID in this order.
 struct root_path_row {
-    int32_t id;
+    const char* name;
     int (*setter)(const char* text);
 };
 
 // Applied in this order, widest first, so a narrower parameter always wins over the value that
 // a wider one's cascade gave, wherever the two stand in the file.
 constexpr root_path_row root_path_rows[] = {
-    {20008, set_install_root},       {20009, set_bin_dir},
-    {20010, set_control_dir},        {20011, set_control_bin_dir},
-    {20012, set_conf_dir},           {20013, set_conf_data_dir},
-    {20014, set_conf_src_dir},       {20015, set_conf_tmp_dir},
-    {20016, set_conf_def_dir},       {20017, set_cfdata_dir},
-    {20018, set_cfdata_mainset_dir},
+    {.name = "RootPath", .setter = set_install_root},
+    {.name = "BinRootPath", .setter = set_bin_dir},
+    {.name = "CCRootPath", .setter = set_control_dir},
+    {.name = "FilterControlBinPath", .setter = set_control_bin_dir},
+    {.name = "FilterConfigPath", .setter = set_conf_dir},
+    {.name = "FilterDataConfigPath", .setter = set_conf_data_dir},
+    {.name = "FilterSrcConfigPath", .setter = set_conf_src_dir},
+    {.name = "FilterTmpConfigPath", .setter = set_conf_tmp_dir},
+    {.name = "FilterDefConfigPath", .setter = set_conf_def_dir},
+    {.name = "FilterCFDataRootPath", .setter = set_cfdata_dir},
+    {.name = "FilterCFDataMainsetPath", .setter = set_cfdata_mainset_dir},
 };
+constexpr size_t ROOT_PATH_COUNT = sizeof root_path_rows / sizeof root_path_rows[0];
+
+// A command-line option's row: every field not given is zero or null.
+constexpr parameter_descriptor option_row(int32_t id, char short_name, const char* long_name,
+                                          int32_t type, lcf_option_callback callback) {
+    parameter_descriptor row{};
+    row.id = id;
+    row.short_name = short_name;
+    row.long_name = long_name;
+    row.type = type;
+    row.callback = callback;
+    return row;
+}
+
+// The command-line options, ahead of the root paths in the built-in table.
+constexpr parameter_descriptor option_rows[] = {
+    option_row(PARAM_CONFIG_FILE_ID, 'c', "config-file", LCF_TYPE_STRING, nullptr),
+    option_row(PARAM_VERSION_ID, 0, "print-version", LCF_TYPE_BOOL, lcf_print_version_and_exit),
+    option_row(PARAM_VERSION_ID, 0, "help", LCF_TYPE_BOOL, lcf_print_help_and_exit),
+};
+constexpr size_t OPTION_COUNT = sizeof option_rows / sizeof option_rows[0];
+static_assert(OPTION_COUNT + ROOT_PATH_COUNT == BUILTIN_DESCRIPTOR_COUNT);
+
+// The built-in table: the options, then a descriptor made from each root path.
+struct builtin_table {
+    parameter_descriptor rows[BUILTIN_DESCRIPTOR_COUNT];
+};
+constexpr builtin_table make_builtin_table() {
+    builtin_table table{};
+    for (size_t i = 0; i < OPTION_COUNT; ++i) table.rows[i] = option_rows[i];
+    for (size_t i = 0; i < ROOT_PATH_COUNT; ++i) {
+        parameter_descriptor& row = table.rows[OPTION_COUNT + i];
+        row.id = PARAM_ROOT_PATH_ID + static_cast<int32_t>(i);
+        row.name = root_path_rows[i].name;
+        row.type = LCF_TYPE_STRING;
+    }
+    return table;
+}
+constexpr builtin_table builtin = make_builtin_table();
+
+} // namespace
+
+const parameter_descriptor (&builtin_descriptors)[BUILTIN_DESCRIPTOR_COUNT] = builtin.rows;
+
+namespace {
+
+constexpr uint32_t PASS_FIRST = LCF_PARSE_CMDLINE_ONLY | LCF_PARSE_DEFAULTS;
+constexpr uint32_t PASS_SECOND = LCF_PARSE_DEFAULTS;
+constexpr int DEFAULT_FACILITY = 16;
 
 struct facility_row {
     const char* name;
@@ -101,9 +120,9 @@ int read_configuration_file(parser_handle* handle) {
 
 // Passes every root-path parameter that holds a text to its path-store setter, in table order.
 void apply_root_paths(const parser_handle* handle) {
-    for (const root_path_row& row : root_path_rows) {
-        const char* text = lcf_get_string(handle, row.id);
-        if (text != nullptr) row.setter(text);
+    for (size_t i = 0; i < ROOT_PATH_COUNT; ++i) {
+        const char* text = lcf_get_string(handle, PARAM_ROOT_PATH_ID + static_cast<int32_t>(i));
+        if (text != nullptr) root_path_rows[i].setter(text);
     }
 }
 

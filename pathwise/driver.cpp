@@ -6,6 +6,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include "common/common.h"
 #include "logsink/logsink.h"
 #include "pathwise/config_loading.h"
 #include "pathwise/path_names.h"
@@ -70,10 +71,6 @@ request_counts count_requests(int argc, char** argv) {
     }
     return counts;
 }
-
-// Standard output's buffer, static rather than the C library's from the heap; 4 KiB, the size
-// the library picks for a pipe or a file.
-VT_LARGE_BUFFER char output_buffer[4096];
 
 // Flushes standard output; 1 if anything written to it was lost.
 int output_lost() {
@@ -239,8 +236,7 @@ void report_failure(int code, const char* argument, int quiet) {
 
 int pathwise_main(int argc, char** argv) {
     selfcheck_require(PW_INTEGRITY_REFUSAL); // or ends the process with PW_ERR_INTEGRITY
-    // Lines reach a terminal as they are written, as with the C library's own buffer.
-    setvbuf(stdout, output_buffer, isatty(STDOUT_FILENO) ? _IOLBF : _IOFBF, sizeof output_buffer);
+    buffer_standard_output();
     if (argc < 2) {
         print_usage(argc > 0 ? argv[0] : "pathwise");
         return settle(PW_OK, nullptr, 0);

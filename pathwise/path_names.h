@@ -19,10 +19,14 @@ constexpr int PATH_NAME_COUNT = 70;
 // plain null; every other row has plain set and with_argument null.
 struct path_name_row {
     const char* name;
-    bool needs_argument;
     const char* (*plain)();
     const char* (*with_argument)(const char* argument);
 };
+
+// True for a row that needs a path argument.
+inline bool path_needs_argument(const path_name_row& row) {
+    return row.with_argument != nullptr;
+}
 
 // The path-name table.
 extern const path_name_row path_name_rows[PATH_NAME_COUNT];

@@ -95,7 +95,7 @@ TEST_F(PathNames, EveryRowMatchesTheDocumentedVocabulary) {
         SCOPED_TRACE(expected.name);
         const path_name_row* row = find_path_name(expected.name);
         ASSERT_NE(row, nullptr);
-        EXPECT_EQ(row->needs_argument, expected.needs_argument);
+        EXPECT_EQ(path_needs_argument(*row), expected.needs_argument);
         // Exactly the accessor its flag calls for.
         EXPECT_EQ(row->plain == nullptr, expected.needs_argument);
         EXPECT_EQ(row->with_argument == nullptr, !expected.needs_argument);

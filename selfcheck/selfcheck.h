@@ -42,6 +42,9 @@ int selfcheck_run(const char* refusal);
 // no altered code between the check and the exit runs. Returns only when the check passes.
 void selfcheck_require(const char* refusal);
 
+// Where the kernel lets a process read its own executable, whatever name it was started by.
+constexpr char SELFCHECK_OWN_EXECUTABLE[] = "/proc/self/exe";
+
 // Opens the running executable read-only: self_path (normally "/proc/self/exe") when it opens,
 // else execfn, the name the kernel executed (never a name the caller of the program chose, such
 // as argv[0]). Either may be null. Returns the descriptor, or -1 when neither opens.

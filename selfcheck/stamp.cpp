@@ -1,3 +1,5 @@
+// Stamping: appending the trailer that the self-check verifies to a built program, for the
+// build's post-link step (vt_stamp) and the tests; the programs never stamp.
 #include "selfcheck/stamp.h"
 
 #include <cerrno>

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "md5/md5.h"
+#include "selfcheck/file_io.h"
 #include "sumwell/file_steps.h"
 #include "sumwell/in_flight.h"
 
@@ -200,7 +201,7 @@ char stdin_path[] = "/dev/stdin";
 // Writes text to err after flushing out, so that both keep their order in one file. Returns 0,
 // or the errno value of a failed flush of out.
 [[gnu::format(printf, 3, 4)]] int message(FILE* out, FILE* err, const char* format, ...) {
-    int error = fflush(out) == 0 ? 0 : (errno != 0 ? errno : EIO);
+    int error = fflush(out) == 0 ? 0 : errno_or_eio();
     va_list arguments;
     va_start(arguments, format);
     fputs("Error! ", err);
@@ -282,7 +283,7 @@ int check_result(void* context, uint64_t index, const file_outcome& outcome, FIL
     }
     if (s.status || verdict == nullptr) return error;
     write_name(name, out);
-    if (fprintf(out, ": %s\n", verdict) < 0 && error == 0) error = errno != 0 ? errno : EIO;
+    if (fprintf(out, ": %s\n", verdict) < 0 && error == 0) error = errno_or_eio();
     return error;
 }
 

@@ -111,20 +111,6 @@ void sum_mapped(opened_file* file, uint32_t tail, file_outcome* outcome) {
     munmap(address, length);
 }
 
-int read_exactly(int fd, uint8_t* buffer, size_t length) {
-    while (length > 0) {
-        ssize_t n = read(fd, buffer, length);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return errno != 0 ? errno : EIO;
-        }
-        if (n == 0) return READ_ENDED_EARLY;
-        buffer += n;
-        length -= static_cast<size_t>(n);
-    }
-    return 0;
-}
-
 void set_read_outcome(int read_status, file_outcome* outcome) {
     if (read_status == READ_ENDED_EARLY) {
         fail(outcome, OUTCOME_ENDED_EARLY, 0);
@@ -137,10 +123,10 @@ int write_outcome(const file_outcome& outcome, const char* name, FILE* out, FILE
     if (outcome.kind == OUTCOME_DIGEST) {
         char hex[33];
         format_hex_digest(outcome.digest, hex);
-        if (fprintf(out, "%s *%s\n", hex, name) < 0) return errno != 0 ? errno : EIO;
+        if (fprintf(out, "%s *%s\n", hex, name) < 0) return errno_or_eio();
         return 0;
     }
-    int error = fflush(out) == 0 ? 0 : (errno != 0 ? errno : EIO);
+    int error = fflush(out) == 0 ? 0 : errno_or_eio();
     if (outcome.kind == OUTCOME_TOO_SMALL) {
         fputs("Error! file size is too small\n", err);
     } else {

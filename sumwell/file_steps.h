@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "selfcheck/file_io.h"
+
 // What became of one file. The kinds that fail name the step whose message is written.
 enum outcome_kind {
     OUTCOME_DIGEST = 0,  // summed: the digest line
@@ -51,11 +53,6 @@ bool open_looked_at(const char* path, uint32_t tail, opened_file* file, file_out
 // Sums a file that is not regular as it always was: through a read-only mapping of its size
 // plus one page. Closes file->fd and fills *outcome.
 void sum_mapped(opened_file* file, uint32_t tail, file_outcome* outcome);
-
-// Reads exactly length bytes from fd into buffer. Returns 0, an errno value, or
-// READ_ENDED_EARLY when the file ends first.
-constexpr int READ_ENDED_EARLY = -1;
-int read_exactly(int fd, uint8_t* buffer, size_t length);
 
 // Sets outcome from the result of reading a regular file: 0 keeps OUTCOME_DIGEST, anything else
 // becomes the matching read failure.

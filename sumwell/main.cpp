@@ -10,31 +10,18 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "common/common.h"
+#include "selfcheck/file_io.h"
 #include "selfcheck/selfcheck.h"
 #include "sumwell/check_list.h"
 #include "sumwell/in_flight.h"
 
 namespace {
 
-// The version lines and the usage text as the program has always printed them, the old build
-// date, the builder's name and the usage text's wording included: scripts match them word for
-// word.
-constexpr const char* version_lines[] = {
-    "Velmar Version 3.0.0 [0284]",
-    "VOR30/Release version, built at Jun 27 2008, 12:24:22 by quelm",
-};
-
+// The usage text as the program has always printed it: scripts match its wording word for word.
 constexpr char usage_format[] =
     "Usage: %s [-b repeats] [-t tailbytes] file file...\nWhere:\n -b repeats - run benchmark "
     "repeats times\n -t tailbytes - not count tailbytes bytes from file tail in cksum\n";
-
-// Where the running executable can be opened even when argv[0] names another file or none.
-constexpr char own_executable[] = "/proc/self/exe";
-
-// Standard output's buffer, of the size the C library picks for pipes and files. A static one
-// keeps a run that sums one small file off the heap, whose first use costs page-table work that
-// is dear in a virtual machine.
-VT_LARGE_BUFFER char output_buffer[4096];
 
 // Exit status when standard output could not be written; no other outcome uses it.
 constexpr int output_failed_status = 2;
@@ -68,13 +55,13 @@ int output_error = 0;
 
 // True when standard output has failed; notes the error number the first time.
 bool output_failed() {
-    if (output_error == 0 && ferror(stdout)) output_error = errno != 0 ? errno : EIO;
+    if (output_error == 0 && ferror(stdout)) output_error = errno_or_eio();
     return output_error != 0;
 }
 
 // Flushes standard output and returns status, or reports a failed write and returns 2.
 int finish(int status) {
-    if (fflush(stdout) != 0 && output_error == 0) output_error = errno != 0 ? errno : EIO;
+    if (fflush(stdout) != 0 && output_error == 0) output_error = errno_or_eio();
     if (!output_failed()) return status;
     fprintf(stderr, "Error! write to standard output failed: %s\n", strerror(output_error));
     return output_failed_status;
@@ -86,16 +73,6 @@ bool asks_for_version(int argc, char** argv) {
         if (strcmp(argv[i], "--print-version") == 0) return true;
     }
     return false;
-}
-
-// Reads a decimal number the way the options always have: strtol, no validation, kept to
-// 32 bits. Out-of-range numbers stop at the 32-bit limits, as strtol's own do where long has
-// 32 bits, so that 4294967296 means the same in a 64-bit build and not 0.
-int32_t number_argument(const char* text) {
-    long value = strtol(text, nullptr, 10);
-    if (value > INT32_MAX) return INT32_MAX;
-    if (value < INT32_MIN) return INT32_MIN;
-    return static_cast<int32_t>(value);
 }
 
 // Sets in s the long option that argument is and returns true; false when it is none of them.
@@ -149,11 +126,11 @@ int parse_options(int argc, char** argv, settings* s) {
             next = optind;
             break;
         case 'b':
-            s->repeats = number_argument(optarg);
+            s->repeats = decimal_int32(optarg);
             ++s->benchmark;
             break;
         case 't':
-            s->tail = number_argument(optarg);
+            s->tail = decimal_int32(optarg);
             break;
         default:
             return -1;
@@ -177,7 +154,7 @@ int parse_options(int argc, char** argv, settings* s) {
 // refused to run when neither way reads it.
 const char* benchmark_path() {
     const char* path = selfcheck_executable_path();
-    return path != nullptr ? path : own_executable;
+    return path != nullptr ? path : SELFCHECK_OWN_EXECUTABLE;
 }
 
 // Sums every file of list with the tail setting, on the processors this process may use; a
@@ -224,10 +201,9 @@ SELFCHECK_GUARD_FROM_START(integrity_refusal);
 int main(int argc, char** argv) {
     const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "sumwell";
     selfcheck_require(integrity_refusal);
-    // Lines reach a terminal as they are written, as with the C library's own buffer.
-    setvbuf(stdout, output_buffer, isatty(STDOUT_FILENO) ? _IOLBF : _IOFBF, sizeof output_buffer);
+    buffer_standard_output();
     if (asks_for_version(argc, argv)) {
-        for (const char* line : version_lines) printf("%s\n", line);
+        for (const char* line : program_version_lines) printf("%s\n", line);
         return finish(0);
     }
 
