@@ -79,7 +79,7 @@ int output_lost() {
 
 // Ends a run's output: lost output turns a successful code into PW_ERR_WRITE_OUTPUT (a request's
 // own failure keeps its code), and a failure is reported. Returns the final code.
-int settle(int code, const char* failing, int quiet) {
+int exit_status_after_flush(int code, const char* failing, int quiet) {
     if (output_lost() && code == PW_OK) code = PW_ERR_WRITE_OUTPUT;
     if (code != PW_OK) report_failure(code, failing, quiet);
     return code;
@@ -90,12 +90,12 @@ int settle(int code, const char* failing, int quiet) {
 // flag.
 int print_version_and_exit(parser_handle*, uint32_t quiet, int32_t, const char*) {
     lcf_print_version();
-    exit(settle(PW_OK, nullptr, static_cast<int>(quiet)));
+    exit(exit_status_after_flush(PW_OK, nullptr, static_cast<int>(quiet)));
 }
 
 int print_help_and_exit(parser_handle*, uint32_t quiet, int32_t, const char*) {
     lcf_print_help();
-    exit(settle(PW_OK, nullptr, static_cast<int>(quiet)));
+    exit(exit_status_after_flush(PW_OK, nullptr, static_cast<int>(quiet)));
 }
 
 // Which driver callback takes the place of each library exit callback in the driver's table.
@@ -203,7 +203,7 @@ int run_requests(int argc, char** argv) {
         code = handle == nullptr ? PW_ERR_CREATE_PARSER
                                  : load_and_answer(handle, argc, argv, counts, &failing);
     }
-    code = settle(code, failing, counts.quiet);
+    code = exit_status_after_flush(code, failing, counts.quiet);
     lcf_destroy(handle);
     free_descriptor_table(table);
     return code;
@@ -239,7 +239,7 @@ int pathwise_main(int argc, char** argv) {
     buffer_standard_output();
     if (argc < 2) {
         print_usage(argc > 0 ? argv[0] : "pathwise");
-        return settle(PW_OK, nullptr, 0);
+        return exit_status_after_flush(PW_OK, nullptr, 0);
     }
     return run_requests(argc, argv);
 }

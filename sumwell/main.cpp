@@ -60,7 +60,7 @@ bool output_failed() {
 }
 
 // Flushes standard output and returns status, or reports a failed write and returns 2.
-int finish(int status) {
+int exit_status_after_flush(int status) {
     if (fflush(stdout) != 0 && output_error == 0) output_error = errno_or_eio();
     if (!output_failed()) return status;
     fprintf(stderr, "Error! write to standard output failed: %s\n", strerror(output_error));
@@ -204,7 +204,7 @@ int main(int argc, char** argv) {
     buffer_standard_output();
     if (asks_for_version(argc, argv)) {
         for (const char* line : program_version_lines) printf("%s\n", line);
-        return finish(0);
+        return exit_status_after_flush(0);
     }
 
     settings s;
@@ -213,11 +213,11 @@ int main(int argc, char** argv) {
         fflush(stdout);
         return 1;
     }
-    if (s.check) return finish(check(argc - optind, argv + optind, &s));
+    if (s.check) return exit_status_after_flush(check(argc - optind, argv + optind, &s));
     if (s.benchmark > 0) {
         run_benchmark(program, s);
     } else {
         sum_files(argc - optind, argv + optind, s);
     }
-    return finish(0);
+    return exit_status_after_flush(0);
 }
