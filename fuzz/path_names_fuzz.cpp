@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (code == 0) {
         require(path != nullptr && strlen(path) <= longest_path);
         const path_name_row* row = find_path_name(name.c_str());
-        if (row->needs_argument) require(std::string(path).ends_with(colon + 1));
+        if (path_needs_argument(*row)) require(std::string(path).ends_with(colon + 1));
     }
     if (code != 0) require(path == nullptr);
 
