@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <fcntl.h>
 
 // What became of one file. The kinds that fail name the step whose message is written.
 enum outcome_kind {
@@ -36,6 +37,10 @@ struct opened_file {
 enum step_hook_point { HOOK_AFTER_STAT, HOOK_AFTER_FSTAT };
 extern void (*sumwell_step_hook)(int point, const char* path);
 
+// How a file is opened for summing: without blocking, so that a FIFO put in its place cannot
+// hang the program.
+constexpr int summing_open_flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+
 // Stats path, refuses a file not longer than tail, opens it without blocking (a FIFO put in its
 // place cannot hang the program) and takes its size and type from the descriptor. tail is the
 // -t number as 32 bits: one whose signed reading is negative makes every file too small, however
@@ -47,6 +52,12 @@ bool open_for_summing(const char* path, uint32_t tail, opened_file* file, file_o
 // descriptor: true with *file open, or false with *outcome set and nothing left open.
 bool look_at(const char* path, uint32_t tail, uint64_t* size, file_outcome* outcome);
 bool open_looked_at(const char* path, uint32_t tail, opened_file* file, file_outcome* outcome);
+// The halves' second steps, for callers whose stat or open ran elsewhere (a batch of them on an
+// io_uring): looked_at takes stat's errno value (0 when it succeeded) and the size it gave;
+// opened takes open's descriptor, or minus its errno value.
+bool looked_at(const char* path, int stat_error, uint64_t stat_size, uint32_t tail, uint64_t* size,
+               file_outcome* outcome);
+bool opened(const char* path, int fd, uint32_t tail, opened_file* file, file_outcome* outcome);
 
 // Sums a file that is not regular as it always was: through a read-only mapping of its size
 // plus one page. Closes file->fd and fills *outcome.

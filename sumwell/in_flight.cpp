@@ -1,8 +1,11 @@
 // The files in flight. Every thread of a run follows one flow: look at files ahead (stat), take
-// one for each free lane of its MD5 lane set (open, read its first piece), let the lanes
-// compress, read the next piece into each lane that ran out, and hand each finished result to
-// the one thread that writes them all in command-line order. A lane owns one reused buffer and
-// at most one descriptor, which it closes as soon as the file's last piece is read.
+// one for each free lane of its MD5 lane set (open, ask for its first piece), give each lane its
+// piece once read and ask for the next one at once, let the lanes compress, and hand each
+// finished result to the one thread that writes them all in command-line order. The stats,
+// opens and reads go through the thread's reader (reader.h), which keeps them in flight
+// together where the kernel allows. A lane owns two reused buffers, one compressed while the
+// other is read into, and at most one descriptor, which it closes as soon as the file's last
+// piece is read.
 #include "sumwell/in_flight.h"
 
 #include <atomic>
@@ -15,6 +18,7 @@
 
 #include "md5/md5.h"
 #include "sumwell/file_steps.h"
+#include "sumwell/reader.h"
 #include "sumwell/sync.h"
 
 namespace {
@@ -29,7 +33,7 @@ constexpr size_t set_buffer_bytes = 768 * 1024;
 constexpr size_t smallest_piece = 16 * 1024;
 constexpr size_t largest_piece = 64 * 1024;
 // Files one thread looks at (stats) in one go, outside the lock.
-constexpr uint64_t look_batch = 16;
+constexpr uint64_t look_batch = reader_batch;
 // Waiting files at least this large are also listed by size, so that the largest can be
 // started early; the list keeps the largest ones that fit.
 constexpr uint64_t large_file = 1 << 20;
@@ -44,8 +48,11 @@ constexpr size_t buffer_alignment = 4096;
 // of two apart would put every lane's next block in the same few sets of the first-level cache,
 // which holds only 8 lines a set: 5 lines more spread them over its sets.
 constexpr size_t lane_stagger = 5 * 64;
-// The buffer of the writing thread's one lane when no memory can be had for lanes.
-VT_LARGE_BUFFER alignas(buffer_alignment) uint8_t fallback_buffer[largest_piece];
+// A lane's buffers: one compressed while the next piece is read into the other.
+constexpr size_t lane_buffers = 2;
+// The buffers of the writing thread's one lane when no memory can be had for lanes.
+VT_LARGE_BUFFER alignas(buffer_alignment) uint8_t
+    fallback_buffer[lane_buffers * (largest_piece + lane_stagger)];
 
 // One file's place in the window: its result and whether the result is there.
 struct slot {
@@ -89,18 +96,25 @@ struct run_state {
     std::atomic<int> descriptor_waiters{0}; // threads asleep until a descriptor closes
     worker* workers;                        // every thread's, for the files started early
     std::atomic<int> descriptors{0};        // files open in lanes, all threads together
-    std::atomic<uint64_t> closes{0};        // files closed so far
+    std::atomic<uint64_t> closes{0};        // files closed so far, rings given back included
+    std::atomic<int> rings{0};              // threads that read through a ring
+    std::atomic<bool> drop_rings{false};    // files lack the rings' descriptors: give them back
     sync_mutex lock;
     sync_condition changed; // a result, a moved window, a waiting file or a closed descriptor
 };
 
-// A file in a lane: its place in the list, its descriptor (-1 once its last piece is read) and
-// the bytes still to read.
+// A file in a lane: its place in the list, its descriptor (-1 once its last piece is read), the
+// bytes not yet asked for, and its piece on the way.
 struct lane_file {
     uint64_t index;
     int fd;
-    uint64_t unread;
-    bool early; // started before the files ahead of it for its size
+    uint64_t unasked;
+    uint64_t offset; // where the next piece asked for begins
+    bool early;      // started before the files ahead of it for its size
+    bool in_use;     // the lane has a file
+    bool ready;      // its next piece is read and not yet given to the lane
+    uint8_t next;    // the buffer its next piece is read into
+    size_t length;   // that piece's bytes
 };
 
 // A finished result not yet handed to the writer.
@@ -114,7 +128,8 @@ struct worker {
     run_state* run;
     bool writer;
     md5_lanes* set;
-    uint8_t* buffers; // piece bytes per lane
+    piece_reader reader;
+    uint8_t* buffers; // lane_buffers buffers of piece bytes per lane
     size_t piece;
     lane_file files[md5_lane_limit];
     size_t busy;                   // lanes that are not free
@@ -122,6 +137,7 @@ struct worker {
     bool held_early[md5_lane_limit];
     size_t held_first, held_count;
     int early;            // files started early in flight, guarded by run->lock
+    size_t open_batch;    // files opened in one go: 1 after one had to wait for a descriptor
     bool held_wait;       // the first held file waits for a descriptor to close,
     uint64_t held_closes; // and the run's count of closes was this when its open began
     handover done[handover_size];
@@ -208,7 +224,8 @@ void list_large(run_state* run, uint64_t n) {
 // looks end in the other order: appended as each look ended, the first files once waited
 // behind a hundred larger ones, and the writer, which needs the first file's result first,
 // waited for hours for a lane to free.
-void look_ahead(run_state* run, sync_hold& held) {
+void look_ahead(worker* w, sync_hold& held) {
+    run_state* run = w->run;
     uint64_t first = run->next_look;
     uint64_t end = first + look_batch;
     if (end > run->list->count) end = run->list->count;
@@ -221,12 +238,18 @@ void look_ahead(run_state* run, sync_hold& held) {
     waiting_file looked[look_batch];
     size_t failures = 0;
     pthread_mutex_unlock(held.locked);
+    const char* paths[look_batch];
+    int errors[look_batch];
+    uint64_t sizes[look_batch];
+    for (uint64_t i = first; i < end; ++i) paths[i - first] = path_of(*run->list, i);
+    reader_look(&w->reader, paths, size_t(end - first), errors, sizes);
     for (uint64_t i = first; i < end; ++i) {
         file_outcome outcome;
         uint64_t size = 0;
-        bool ok = look_at(path_of(*run->list, i), run->tail, &size, &outcome);
+        size_t k = size_t(i - first);
+        bool ok = looked_at(paths[k], errors[k], sizes[k], run->tail, &size, &outcome);
         if (!ok) failed[failures++] = {i, outcome};
-        looked[i - first] = {i, ok ? size : 0, !ok, true};
+        looked[k] = {i, ok ? size : 0, !ok, true};
     }
     pthread_mutex_lock(held.locked);
     hand_over_locked(run, failed, failures);
@@ -304,7 +327,7 @@ take_result take_files(worker* w, sync_hold& held, size_t wanted) {
         // Look further ahead while the window has room, so that large files are seen early.
         if (run->next_look < run->list->count && run->next_look < run->next_write + window &&
             run->look_end - run->wait_head <= window - look_batch) {
-            look_ahead(run, held);
+            look_ahead(w, held);
             if (run->stop) return TAKE_NOTHING;
             continue;
         }
@@ -323,10 +346,32 @@ take_result take_files(worker* w, sync_hold& held, size_t wanted) {
 }
 
 // True when the held files wait for a descriptor: none of the run's files has closed since the
-// first one's open began, and some are open or being opened.
+// first one's open began, and some are open or being opened, or rings asked for are still to be
+// given back.
 bool held_waits(const worker* w) {
-    return w->held_wait && w->run->closes.load() == w->held_closes &&
-           w->run->descriptors.load() > 0;
+    const run_state* run = w->run;
+    return w->held_wait && run->closes.load() == w->held_closes &&
+           (run->descriptors.load() > 0 || (run->drop_rings.load() && run->rings.load() > 0));
+}
+
+// Wakes the threads asleep until a descriptor closes.
+void wake_descriptor_waiters(run_state* run) {
+    // A waiter counts itself before it looks at the counts: either it sees the change, or this
+    // sees it and wakes it (under the lock, so not before it sleeps).
+    if (run->descriptor_waiters.load() > 0) {
+        sync_hold held(run->lock);
+        sync_notify_all(run->changed);
+    }
+}
+
+// Gives w's ring back once the run's files lack descriptors, counted as a close so that a file
+// waiting for a descriptor tries again; the reads in flight end first, and w reads plainly on.
+void drop_ring(worker* w) {
+    run_state* run = w->run;
+    if (!run->drop_rings.load() || !reader_go_plain(&w->reader)) return;
+    run->rings.fetch_sub(1);
+    run->closes.fetch_add(1);
+    wake_descriptor_waiters(run);
 }
 
 // Gives back a descriptor counted in run->descriptors: closed, or never had (its open
@@ -337,12 +382,7 @@ void drop_descriptor(run_state* run, bool closed) {
     // other order left a moment where it saw neither and reported the file as unopenable.
     if (closed) run->closes.fetch_add(1);
     run->descriptors.fetch_sub(1);
-    // A waiter counts itself before it looks at the counts: either it sees this change, or
-    // this sees it and wakes it (under the lock, so not before it sleeps).
-    if (run->descriptor_waiters.load() > 0) {
-        sync_hold held(run->lock);
-        sync_notify_all(run->changed);
-    }
+    wake_descriptor_waiters(run);
 }
 
 // Closes lane l's file, whose last piece is read or whose read failed.
@@ -364,48 +404,91 @@ void finish_lane(worker* w, size_t l, const file_outcome& outcome) {
     md5_lanes_free(w->set, l);
     finish_file(w, w->files[l].index, outcome);
     end_early(w, w->files[l].early);
+    w->files[l].in_use = false;
     --w->busy;
 }
 
-// Reads lane l's file's next piece into its buffer and gives it to the lane (first: starts
-// the lane); closes the file after its last piece, and finishes it at a failed read.
-void read_piece(worker* w, size_t l, bool first) {
+// Lane l's buffer b.
+uint8_t* lane_buffer(const worker* w, size_t l, size_t b) {
+    return w->buffers + (l * lane_buffers + b) * (w->piece + lane_stagger);
+}
+
+// Asks the reader for lane l's file's next piece, into the buffer the lane does not hold.
+void ask_piece(worker* w, size_t l) {
     lane_file& f = w->files[l];
-    uint8_t* buffer = w->buffers + l * (w->piece + lane_stagger);
-    size_t n = f.unread < w->piece ? size_t(f.unread) : w->piece;
-    int status = read_exactly(f.fd, buffer, n);
-    f.unread -= n;
-    if (status != 0 || f.unread == 0) close_lane_file(w, l);
-    if (status != 0) {
-        file_outcome outcome = {OUTCOME_DIGEST, 0, {}};
-        set_read_outcome(status, &outcome);
-        finish_lane(w, l, outcome);
-    } else if (first) {
-        md5_lanes_start(w->set, l, buffer, n, f.unread == 0);
-    } else {
-        md5_lanes_feed(w->set, l, buffer, n, f.unread == 0);
+    f.length = f.unasked < w->piece ? size_t(f.unasked) : w->piece;
+    reader_ask(&w->reader, l, f.fd, lane_buffer(w, l, f.next), f.length, f.offset);
+    f.offset += f.length;
+    f.unasked -= f.length;
+}
+
+// Takes the reader's answers: a piece read waits for its lane; the file is closed after its
+// last piece, and finished at a failed read.
+void take_answers(worker* w) {
+    piece_reader& reader = w->reader;
+    for (size_t i = 0; i < reader.answer_count; ++i) {
+        size_t l = size_t(reader.answers[i].tag);
+        int status = reader.answers[i].status;
+        if (status != 0 || w->files[l].unasked == 0) close_lane_file(w, l);
+        if (status != 0) {
+            file_outcome outcome = {OUTCOME_DIGEST, 0, {}};
+            set_read_outcome(status, &outcome);
+            finish_lane(w, l, outcome);
+        } else {
+            w->files[l].ready = true;
+        }
+    }
+    reader.answer_count = 0;
+}
+
+// Gives each lane that can take one its piece read (the first one starts the lane), and asks
+// for the piece after it.
+void give_pieces(worker* w) {
+    for (size_t l = 0; l < w->set->count; ++l) {
+        lane_file& f = w->files[l];
+        if (!f.in_use || !f.ready) continue;
+        uint8_t status = w->set->status[l];
+        const uint8_t* piece = lane_buffer(w, l, f.next);
+        bool last = f.unasked == 0;
+        if (status == MD5_LANE_FREE) {
+            md5_lanes_start(w->set, l, piece, f.length, last);
+        } else if (status == MD5_LANE_HUNGRY) {
+            md5_lanes_feed(w->set, l, piece, f.length, last);
+        } else {
+            continue;
+        }
+        f.ready = false;
+        f.next ^= 1;
+        if (!last) ask_piece(w, l);
     }
 }
 
-// Opens file index and starts it in the free lane l; a file that fails, or that is not regular
-// (summed through a mapping), is finished at once. Returns false when the file must wait for
-// a descriptor to close: the process has none left, but other files of the run hold some.
-bool start_file(worker* w, size_t l, uint64_t index, bool early) {
+// Starts file index, opened as fd (or minus open's errno value), in the free lane l; a file
+// that fails, or that is not regular (summed through a mapping), is finished at once. closes is
+// the run's count of closes when its open began. Returns false when the file must wait for a
+// descriptor to close: the process has none left, but other files of the run hold some.
+bool start_file(worker* w, size_t l, uint64_t index, bool early, int fd, uint64_t closes) {
     run_state* run = w->run;
     const char* path = path_of(*run->list, index);
     opened_file file;
     file_outcome outcome;
-    uint64_t closes = run->closes.load();
-    // The descriptor is counted before the open: a thread whose open fails meanwhile then
-    // knows that this one may come free.
-    run->descriptors.fetch_add(1);
-    if (!open_looked_at(path, run->tail, &file, &outcome)) {
-        bool opened = outcome.kind != OUTCOME_OPEN;
-        drop_descriptor(run, opened);
-        bool no_descriptor = !opened && (outcome.error == EMFILE || outcome.error == ENFILE);
+    if (!opened(path, fd, run->tail, &file, &outcome)) {
+        bool was_opened = outcome.kind != OUTCOME_OPEN;
+        drop_descriptor(run, was_opened);
+        bool no_descriptor = !was_opened && (outcome.error == EMFILE || outcome.error == ENFILE);
         // Wait while another file holds a descriptor; try again at once if one closed since
         // this open began.
         bool may_free = run->descriptors.load() > 0 || run->closes.load() != closes;
+        if (no_descriptor && !may_free && run->rings.load() > 0) {
+            // Only the rings hold descriptors: every thread gives its own back, this one now.
+            run->drop_rings.store(true);
+            {
+                sync_hold held(run->lock);
+                sync_notify_all(run->changed);
+            }
+            drop_ring(w);
+            may_free = true;
+        }
         if (no_descriptor && may_free) {
             w->held_wait = true;
             w->held_closes = closes;
@@ -423,30 +506,67 @@ bool start_file(worker* w, size_t l, uint64_t index, bool early) {
         return true;
     }
     ++w->busy;
-    w->files[l] = {index, file.fd, file.size - run->tail, early};
-    read_piece(w, l, true);
+    w->files[l] = {index, file.fd, file.size - run->tail, 0, early, true, false, 0, 0};
+    ask_piece(w, l);
     return true;
 }
 
-// Hands a done lane's digest to the writer and reads the next piece of each hungry lane.
-void tend_lanes(worker* w) {
+// Opens the first held files, as many as there are free lanes (count of them) up to a batch,
+// and starts them. Returns false when one must wait for a descriptor: it and the files after
+// it stay held, those of them that opened closed again. The opens of a batch may end in any
+// order, so a later file can take the last descriptor from an earlier one: after that, files
+// are opened one at a time (as many again after each batch that all opened), or two threads
+// could keep taking descriptors from each other's first files for ever.
+bool start_held(worker* w, const size_t* lanes, size_t count) {
+    run_state* run = w->run;
+    if (count > w->held_count) count = w->held_count;
+    if (count > w->open_batch) count = w->open_batch;
+    const char* paths[reader_batch];
+    int fds[reader_batch];
+    for (size_t k = 0; k < count; ++k) paths[k] = path_of(*run->list, w->held[w->held_first + k]);
+    uint64_t closes = run->closes.load();
+    // The descriptors are counted before the opens: a thread whose open fails meanwhile then
+    // knows that these may come free.
+    run->descriptors.fetch_add(int(count));
+    reader_open(&w->reader, paths, count, fds);
+    size_t k = 0;
+    for (; k < count; ++k) {
+        size_t h = w->held_first;
+        if (!start_file(w, lanes[k], w->held[h], w->held_early[h], fds[k], closes)) break;
+        ++w->held_first;
+        --w->held_count;
+    }
+    for (size_t after = k + 1; after < count; ++after) {
+        if (fds[after] >= 0) close(fds[after]);
+        drop_descriptor(run, fds[after] >= 0);
+    }
+    if (k < count) {
+        w->open_batch = 1;
+        return false;
+    }
+    if (w->open_batch < reader_batch) w->open_batch *= 2;
+    return true;
+}
+
+// Finishes each lane whose digest is done.
+void finish_done_lanes(worker* w) {
     for (size_t l = 0; l < w->set->count; ++l) {
-        uint8_t status = w->set->status[l];
-        if (status == MD5_LANE_DONE) {
-            file_outcome outcome = {OUTCOME_DIGEST, 0, {}};
-            std::memcpy(outcome.digest, w->set->digest[l], 16);
-            finish_lane(w, l, outcome);
-        } else if (status == MD5_LANE_HUNGRY) {
-            read_piece(w, l, false);
-        }
+        if (w->set->status[l] != MD5_LANE_DONE) continue;
+        file_outcome outcome = {OUTCOME_DIGEST, 0, {}};
+        std::memcpy(outcome.digest, w->set->digest[l], 16);
+        finish_lane(w, l, outcome);
     }
 }
 
-// Frees every lane of w and closes the files still open in them (the run stopped).
+// Frees every lane of w and closes the files still open in them (the run stopped), once the
+// reads in flight into their buffers have ended.
 void abandon_lanes(worker* w) {
+    while (reader_busy(&w->reader)) reader_collect(&w->reader, true);
+    w->reader.answer_count = 0;
     for (size_t l = 0; l < w->set->count; ++l) {
-        if (w->set->status[l] == MD5_LANE_FREE) continue;
+        if (!w->files[l].in_use) continue;
         md5_lanes_free(w->set, l);
+        w->files[l].in_use = false;
         if (w->files[l].fd >= 0) close_lane_file(w, l);
     }
     w->busy = 0;
@@ -458,7 +578,7 @@ take_result fill_lanes(worker* w) {
         size_t free_lanes[md5_lane_limit];
         size_t wanted = 0;
         for (size_t l = 0; l < w->set->count; ++l) {
-            if (w->set->status[l] == MD5_LANE_FREE) free_lanes[wanted++] = l;
+            if (!w->files[l].in_use) free_lanes[wanted++] = l;
         }
         if (wanted == 0) return TAKE_LATER;
         if (w->held_count == 0) {
@@ -468,12 +588,7 @@ take_result fill_lanes(worker* w) {
         }
         if (held_waits(w)) return TAKE_LATER;
         w->held_wait = false;
-        for (size_t k = 0; k < wanted && w->held_count > 0; ++k) {
-            size_t h = w->held_first;
-            if (!start_file(w, free_lanes[k], w->held[h], w->held_early[h])) return TAKE_LATER;
-            ++w->held_first;
-            --w->held_count;
-        }
+        if (!start_held(w, free_lanes, wanted)) return TAKE_LATER;
     }
 }
 
@@ -519,6 +634,7 @@ bool wait_for_work(worker* w) {
     sync_hold held(run->lock);
     for (;;) {
         if (run->stop) return false;
+        if (run->drop_rings.load() && w->reader.engine == READER_RING) return true;
         if (w->writer) {
             if (run->next_write >= run->list->count) return false;
             if (run->slots[run->next_write % window].done) return true;
@@ -548,6 +664,7 @@ int run_lanes(worker* w, FILE* out, FILE* err) {
     int error = 0;
     uint64_t seen = 0;
     for (;;) {
+        drop_ring(w);
         if (hands_over_now(w)) hand_over(w);
         if (w->writer && (error = write_ready(w->run, &seen, out, err)) != 0) break;
         take_result got = fill_lanes(w);
@@ -556,9 +673,20 @@ int run_lanes(worker* w, FILE* out, FILE* err) {
             continue;
         }
         if (w->run->stop.load()) break;
+        reader_collect(&w->reader, false);
+        take_answers(w);
+        give_pieces(w);
         bool ran = md5_lanes_run(w->set);
-        tend_lanes(w);
-        if (ran || w->busy > 0) continue;
+        finish_done_lanes(w);
+        if (ran) continue;
+        if (w->busy > 0) {
+            // Every busy lane waits for its piece: let the writer have the results first.
+            if (reader_busy(&w->reader)) {
+                hand_over(w);
+                reader_collect(&w->reader, true);
+            }
+            continue;
+        }
         hand_over(w);
         if (got == TAKE_NOTHING && !w->writer) break;
         if (!wait_for_work(w)) break;
@@ -582,7 +710,7 @@ bool equip(worker* w, size_t lanes) {
     piece = piece < smallest_piece ? smallest_piece : piece > largest_piece ? largest_piece : piece;
     w->piece = piece;
     for (; lanes > 0; lanes /= 2) {
-        size_t bytes = lanes * (piece + lane_stagger);
+        size_t bytes = lanes * lane_buffers * (piece + lane_stagger);
         bytes = (bytes + buffer_alignment - 1) / buffer_alignment * buffer_alignment;
         w->buffers = static_cast<uint8_t*>(aligned_alloc(buffer_alignment, bytes));
         if (w->buffers != nullptr) break;
@@ -599,6 +727,20 @@ bool equip(worker* w, size_t lanes) {
 void unequip(worker* w) {
     free(w->buffers);
     free(w->set);
+}
+
+// Gives each of run's count workers a reader, all with the engine chosen for the run; all read
+// plainly when the kernel refuses a ring to any of them.
+void begin_readers(run_state* run, worker* workers, int count) {
+    int engine = reader_engine_for_run();
+    int begun = 0;
+    while (begun < count && reader_begin(&workers[begun].reader, engine)) ++begun;
+    if (begun == count) {
+        run->rings.store(engine == READER_RING ? count : 0);
+        return;
+    }
+    for (int t = 0; t < begun; ++t) reader_end(&workers[t].reader);
+    for (int t = 0; t < count; ++t) reader_begin(&workers[t].reader, READER_PLAIN);
 }
 
 // Sums the files one after another on this thread alone.
@@ -634,15 +776,17 @@ int sum_with_lanes(const file_list& list, uint32_t tail, int threads, FILE* out,
         VT_LARGE_BUFFER static md5_lanes fallback_set;
         workers[0].set = &fallback_set;
         workers[0].buffers = fallback_buffer;
-        workers[0].piece = sizeof fallback_buffer;
+        workers[0].piece = largest_piece;
         md5_lanes_init(&fallback_set, 1);
     }
     run.threads = equipped > 0 ? equipped : 1;
+    begin_readers(&run, workers, run.threads);
     run.lanes_in_all = 0;
     run.workers = workers;
     for (int t = 0; t < run.threads; ++t) {
         workers[t].run = &run;
         workers[t].writer = t == 0;
+        workers[t].open_batch = reader_batch;
         run.lanes_in_all += workers[t].set->count;
     }
     // A thread that cannot be started leaves fewer, not a failure.
@@ -651,12 +795,18 @@ int sum_with_lanes(const file_list& list, uint32_t tail, int threads, FILE* out,
            pthread_create(&ids[started], nullptr, work, &workers[started]) == 0) {
         ++started;
     }
+    int run_threads = run.threads;
+    // The rings of threads that did not start are given back: no file waits for them.
+    for (int t = started; t < run_threads; ++t) {
+        if (reader_go_plain(&workers[t].reader)) run.rings.fetch_sub(1);
+    }
     {
         sync_hold held(run.lock);
         run.threads = started;
     }
     int error = run_lanes(&workers[0], out, err);
     for (int t = 1; t < started; ++t) pthread_join(ids[t], nullptr);
+    for (int t = 0; t < run_threads; ++t) reader_end(&workers[t].reader);
     for (int t = 0; t < equipped; ++t) unequip(&workers[t]);
     free(run.slots);
     free(run.waiting);
