@@ -41,10 +41,10 @@ extern void (*sumwell_step_hook)(int point, const char* path);
 // hang the program.
 constexpr int summing_open_flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
 
-// Stats path, refuses a file not longer than tail, opens it without blocking (a FIFO put in its
-// place cannot hang the program) and takes its size and type from the descriptor. tail is the
-// -t number as 32 bits: one whose signed reading is negative makes every file too small, however
-// large. Returns true with *file open, or false with *outcome set and nothing left open.
+// Stats path, refuses a file not longer than tail, opens it with summing_open_flags and takes
+// its size and type from the descriptor. tail is the -t number as 32 bits: one whose signed
+// reading is negative makes every file too small, however large. Returns true with *file open,
+// or false with *outcome set and nothing left open.
 bool open_for_summing(const char* path, uint32_t tail, opened_file* file, file_outcome* outcome);
 // The two halves of open_for_summing, for callers that look at a file well before they open
 // it. look_at stats path and refuses a file too small for tail: true with *size the size it has
