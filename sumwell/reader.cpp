@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "sumwell/file_steps.h"
@@ -50,6 +51,15 @@ int read_at(int fd, uint8_t* buffer, size_t length, uint64_t offset) {
         length -= static_cast<size_t>(n);
     }
     return 0;
+}
+
+// Stats count paths one after another on this thread.
+void stat_each(const char* const* paths, size_t count, int* errors, uint64_t* sizes) {
+    for (size_t i = 0; i < count; ++i) {
+        struct stat info {};
+        errors[i] = stat(paths[i], &info) == 0 ? 0 : errno;
+        sizes[i] = static_cast<uint64_t>(info.st_size);
+    }
 }
 
 // A free request slot (there is always one: a lane has one read at a time, a batch no more
@@ -144,6 +154,35 @@ void wait_calls(piece_reader* reader, const size_t* slots, size_t count) {
     }
 }
 
+// A look per file that took less than warm_look_ns on the ring found the tree in memory; one
+// that took more than cold_look_ns on this thread waited for the storage.
+constexpr uint64_t warm_look_ns = 8000;
+constexpr uint64_t cold_look_ns = 20000;
+
+uint64_t monotonic_ns() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return uint64_t(now.tv_sec) * 1000000000u + uint64_t(now.tv_nsec);
+}
+
+// Stats count paths together on the ring.
+void stat_on_ring(piece_reader* reader, const char* const* paths, size_t count, int* errors,
+                  uint64_t* sizes) {
+    struct statx looks[reader_batch];
+    size_t slots[reader_batch];
+    for (size_t i = 0; i < count; ++i) {
+        io_uring_sqe* sqe = prepare_call(reader, &slots[i]);
+        io_uring_prep_statx(sqe, AT_FDCWD, paths[i], 0, STATX_SIZE, &looks[i]);
+    }
+    wait_calls(reader, slots, count);
+    for (size_t i = 0; i < count; ++i) {
+        int result = reader->requests[slots[i]].status;
+        if (result == 0) KERNEL_WROTE(&looks[i], sizeof looks[i]);
+        errors[i] = result < 0 ? -result : 0;
+        sizes[i] = result < 0 ? 0 : looks[i].stx_size;
+    }
+}
+
 // True when the kernel offers every operation the ring engine sends.
 bool ring_offers_all(io_uring* ring) {
     io_uring_probe* probe = io_uring_get_probe_ring(ring);
@@ -172,6 +211,7 @@ bool reader_begin(piece_reader* reader, int engine) {
     reader->in_flight = 0;
     reader->unsubmitted = 0;
     reader->answer_count = 0;
+    reader->plain_looks = false;
     for (reader_request& r : reader->requests) r.busy = false;
 #if VT_HAVE_URING
     if (engine == READER_RING) {
@@ -249,29 +289,23 @@ bool reader_busy(const piece_reader* reader) {
 void reader_look(piece_reader* reader, const char* const* paths, size_t count, int* errors,
                  uint64_t* sizes) {
 #if VT_HAVE_URING
-    if (reader->engine == READER_RING) {
-        struct statx looks[reader_batch];
-        size_t slots[reader_batch];
-        for (size_t i = 0; i < count; ++i) {
-            io_uring_sqe* sqe = prepare_call(reader, &slots[i]);
-            io_uring_prep_statx(sqe, AT_FDCWD, paths[i], 0, STATX_SIZE, &looks[i]);
-        }
-        wait_calls(reader, slots, count);
-        for (size_t i = 0; i < count; ++i) {
-            int result = reader->requests[slots[i]].status;
-            if (result == 0) KERNEL_WROTE(&looks[i], sizeof looks[i]);
-            errors[i] = result < 0 ? -result : 0;
-            sizes[i] = result < 0 ? 0 : looks[i].stx_size;
+    // A ring's stat always runs on a kernel worker thread, which costs a warm tree more than
+    // the stat itself: the ring looks only while looks take long enough to be waits for the
+    // storage, timed batch by batch.
+    if (reader->engine == READER_RING && count > 0) {
+        uint64_t began = monotonic_ns();
+        if (reader->plain_looks) {
+            stat_each(paths, count, errors, sizes);
+            reader->plain_looks = monotonic_ns() - began < count * cold_look_ns;
+        } else {
+            stat_on_ring(reader, paths, count, errors, sizes);
+            reader->plain_looks = monotonic_ns() - began < count * warm_look_ns;
         }
         return;
     }
 #endif
     (void)reader;
-    for (size_t i = 0; i < count; ++i) {
-        struct stat info {};
-        errors[i] = stat(paths[i], &info) == 0 ? 0 : errno;
-        sizes[i] = static_cast<uint64_t>(info.st_size);
-    }
+    stat_each(paths, count, errors, sizes);
 }
 
 void reader_open(piece_reader* reader, const char* const* paths, size_t count, int* fds) {

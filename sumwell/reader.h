@@ -45,6 +45,7 @@ struct piece_reader {
     void* ring;         // the ring engine's io_uring
     size_t in_flight;   // requests handed to the kernel and not yet ended
     size_t unsubmitted; // requests prepared but not yet handed to the kernel
+    bool plain_looks;   // the ring engine stats on this thread: the tree looked warm
     reader_request requests[reader_slots];
     read_answer answers[reader_slots];
     size_t answer_count;
