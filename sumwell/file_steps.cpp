@@ -45,24 +45,33 @@ bool too_small(uint64_t size, uint32_t tail) {
 
 } // namespace
 
-bool look_at(const char* path, uint32_t tail, uint64_t* size, file_outcome* outcome) {
+bool stat_for_summing(const char* path, uint32_t tail, uint64_t* size, file_outcome* outcome) {
+    struct stat info {};
+    int error = stat(path, &info) == 0 ? 0 : errno;
+    return check_stat_result(path, error, static_cast<uint64_t>(info.st_size), tail, size, outcome);
+}
+
+bool check_stat_result(const char* path, int stat_error, uint64_t stat_size, uint32_t tail,
+                       uint64_t* size, file_outcome* outcome) {
     outcome->kind = OUTCOME_DIGEST;
     outcome->error = 0;
-    struct stat info;
-    if (stat(path, &info) != 0) return fail(outcome, OUTCOME_STAT, errno);
-    if (too_small(static_cast<uint64_t>(info.st_size), tail)) {
-        return fail(outcome, OUTCOME_TOO_SMALL, 0);
-    }
-    *size = static_cast<uint64_t>(info.st_size);
+    if (stat_error != 0) return fail(outcome, OUTCOME_STAT, stat_error);
+    if (too_small(stat_size, tail)) return fail(outcome, OUTCOME_TOO_SMALL, 0);
+    *size = stat_size;
     run_hook(HOOK_AFTER_STAT, path);
     return true;
 }
 
-bool open_looked_at(const char* path, uint32_t tail, opened_file* file, file_outcome* outcome) {
+bool open_for_digest(const char* path, uint32_t tail, opened_file* file, file_outcome* outcome) {
+    int fd = open(path, summing_open_flags);
+    return check_open_result(path, fd >= 0 ? fd : -errno, tail, file, outcome);
+}
+
+bool check_open_result(const char* path, int fd, uint32_t tail, opened_file* file,
+                       file_outcome* outcome) {
     outcome->kind = OUTCOME_DIGEST;
     outcome->error = 0;
-    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return fail(outcome, OUTCOME_OPEN, errno);
+    if (fd < 0) return fail(outcome, OUTCOME_OPEN, -fd);
     // The file opened may not be the one looked at (replaced or cut in between): its own size
     // decides what is summed, so no byte past its end is asked for.
     struct stat info;
@@ -84,7 +93,8 @@ bool open_looked_at(const char* path, uint32_t tail, opened_file* file, file_out
 
 bool open_for_summing(const char* path, uint32_t tail, opened_file* file, file_outcome* outcome) {
     uint64_t size;
-    return look_at(path, tail, &size, outcome) && open_looked_at(path, tail, file, outcome);
+    return stat_for_summing(path, tail, &size, outcome) &&
+           open_for_digest(path, tail, file, outcome);
 }
 
 void sum_mapped(opened_file* file, uint32_t tail, file_outcome* outcome) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <fcntl.h>
 
 #include "selfcheck/file_io.h"
 
@@ -38,17 +39,28 @@ struct opened_file {
 enum step_hook_point { HOOK_AFTER_STAT, HOOK_AFTER_FSTAT };
 extern void (*sumwell_step_hook)(int point, const char* path);
 
-// Stats path, refuses a file not longer than tail, opens it without blocking (a FIFO put in its
-// place cannot hang the program) and takes its size and type from the descriptor. tail is the
-// -t number as 32 bits: one whose signed reading is negative makes every file too small, however
-// large. Returns true with *file open, or false with *outcome set and nothing left open.
+// How a file is opened for summing: without blocking, so that a FIFO put in its place cannot
+// hang the program.
+constexpr int summing_open_flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+
+// Stats path, refuses a file not longer than tail, opens it with summing_open_flags and takes
+// its size and type from the descriptor. tail is the -t number as 32 bits: one whose signed
+// reading is negative makes every file too small, however large. Returns true with *file open,
+// or false with *outcome set and nothing left open.
 bool open_for_summing(const char* path, uint32_t tail, opened_file* file, file_outcome* outcome);
-// The two halves of open_for_summing, for callers that look at a file well before they open
-// it. look_at stats path and refuses a file too small for tail: true with *size the size it has
-// now, or false with *outcome set. open_looked_at opens it and takes its size and type from the
-// descriptor: true with *file open, or false with *outcome set and nothing left open.
-bool look_at(const char* path, uint32_t tail, uint64_t* size, file_outcome* outcome);
-bool open_looked_at(const char* path, uint32_t tail, opened_file* file, file_outcome* outcome);
+// The two halves of open_for_summing, for callers that stat a file well before they open it.
+// stat_for_summing stats path and refuses a file too small for tail: true with *size the size it
+// has now, or false with *outcome set. open_for_digest opens it and takes its size and type from
+// the descriptor: true with *file open, or false with *outcome set and nothing left open.
+bool stat_for_summing(const char* path, uint32_t tail, uint64_t* size, file_outcome* outcome);
+bool open_for_digest(const char* path, uint32_t tail, opened_file* file, file_outcome* outcome);
+// The second steps of those halves, for callers whose stat or open ran elsewhere (a batch of them
+// on an io_uring): check_stat_result takes stat's errno value (0 when it succeeded) and the size
+// it gave; check_open_result takes open's descriptor, or minus its errno value.
+bool check_stat_result(const char* path, int stat_error, uint64_t stat_size, uint32_t tail,
+                       uint64_t* size, file_outcome* outcome);
+bool check_open_result(const char* path, int fd, uint32_t tail, opened_file* file,
+                       file_outcome* outcome);
 
 // Sums a file that is not regular as it always was: through a read-only mapping of its size
 // plus one page. Closes file->fd and fills *outcome.

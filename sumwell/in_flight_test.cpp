@@ -1,4 +1,5 @@
-// The files in flight when the threads' looks at the files end out of order.
+// The files in flight: their output on both reading engines, and when the threads' looks at the
+// files end out of order.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -6,12 +7,15 @@
 #include <cstring>
 #include <fcntl.h>
 #include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 #include "md5/md5.h"
 #include "sumwell/file_steps.h"
 #include "sumwell/in_flight.h"
+#include "sumwell/reader.h"
 #include "tests/scratch_dir.h"
 
 namespace {
@@ -40,7 +44,139 @@ void delay_first(int point, const char* path) {
     _exit(status);
 }
 
+// What a run printed: standard output, standard error, or both when they were one stream.
+struct printed {
+    std::string out, err;
+    int status;
+};
+
+// The bytes written to file from its start.
+std::string contents(FILE* file) {
+    fflush(file);
+    std::string text;
+    rewind(file);
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
+    return text;
+}
+
+// Sums paths on threads threads, to two streams or, with merged, one for both.
+printed sum_paths(std::vector<std::string>& paths, uint32_t tail, int threads, bool merged) {
+    std::vector<char*> list;
+    for (std::string& p : paths) list.push_back(p.data());
+    FILE* out = tmpfile();
+    FILE* err = merged ? out : tmpfile();
+    file_list files{list.size(), list.data(), nullptr, nullptr};
+    printed result;
+    result.status = sum_in_flight(files, tail, threads, out, err);
+    result.out = contents(out);
+    if (!merged) result.err = contents(err);
+    fclose(out);
+    if (!merged) fclose(err);
+    return result;
+}
+
+// What one call per file prints: each file summed in a run of its own.
+printed one_call_per_file(std::vector<std::string>& paths, uint32_t tail, bool merged) {
+    printed all{"", "", 0};
+    for (std::string& path : paths) {
+        std::vector<std::string> one = {path};
+        printed p = sum_paths(one, tail, 1, merged);
+        all.out += p.out;
+        all.err += p.err;
+    }
+    return all;
+}
+
+// Holds every descriptor the process can still open but spare, until it goes away.
+struct descriptor_hog {
+    explicit descriptor_hog(int spare) {
+        for (;;) {
+            int fd = open("/dev/null", O_RDONLY);
+            if (fd < 0) break;
+            fds.push_back(fd);
+        }
+        for (int i = 0; i < spare && !fds.empty(); ++i) {
+            close(fds.back());
+            fds.pop_back();
+        }
+    }
+    ~descriptor_hog() {
+        for (int fd : fds) close(fd);
+    }
+    std::vector<int> fds;
+};
+
 } // namespace
+
+// Every kind of file, on both reading engines, prints byte for byte what one call per file
+// prints: to two streams and to one, with and without a tail, with files in flight on two and
+// three threads, and with descriptors so few that files wait for others to close. The plain
+// engine is forced through the test seam; the ring engine is the one a run takes where the
+// kernel offers it (else this runs the plain engine twice).
+TEST(SumwellInFlight, BothEnginesPrintWhatOneCallPerFilePrints) {
+    scratch_dir dir;
+    ASSERT_FALSE(dir.root.empty());
+    std::vector<std::string> paths;
+    // Sizes around the pieces and blocks that the lanes and the reader cut files into.
+    const size_t sizes[] = {1,     7,     8,     63,     64,     65,      4095,   4096,
+                            65535, 65536, 65537, 131072, 200001, 1 << 20, 3000000};
+    for (size_t i = 0; i < 60; ++i) {
+        size_t size = sizes[i % (sizeof sizes / sizeof sizes[0])];
+        std::string name = "f" + std::to_string(i);
+        std::string content(size, char('a' + i % 26));
+        for (size_t at = 0; at < size; at += 997) content[at] = char(at * 31 + i);
+        paths.push_back(dir.write(name, content));
+        if (i % 9 == 4) paths.push_back(dir.path("missing" + std::to_string(i)));
+    }
+    paths.insert(paths.begin() + 3, dir.root);
+    paths.insert(paths.begin() + 7, "/dev/null");
+    paths.insert(paths.begin() + 11, "/proc/self/status");
+    std::string fifo = dir.path("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    paths.insert(paths.begin() + 13, fifo);
+    paths.push_back(dir.write("empty", ""));
+    struct engine_case {
+        uint32_t tail;
+        bool merged;
+        int threads;
+        int spare; // descriptors left free, or -1 for no limit
+    };
+    const engine_case cases[] = {
+        {0, false, 2, -1},    {7, false, 3, -1}, {0, true, 2, -1},
+        {65536, true, 2, -1}, {0, false, 2, 4},  {0, true, 3, 5},
+    };
+    rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    for (const engine_case& c : cases) {
+        printed expected = one_call_per_file(paths, c.tail, c.merged);
+        for (bool plain : {true, false}) {
+            sumwell_reader_plain_only = plain;
+            printed got;
+            if (c.spare < 0) {
+                got = sum_paths(paths, c.tail, c.threads, c.merged);
+            } else {
+                // The ring engine needs its rings' descriptors beside the files: a limit of
+                // 100 lets it run, and the hog leaves only spare of the 100 free.
+                rlimit tight = {100, saved.rlim_max};
+                ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+                {
+                    descriptor_hog hog(c.spare);
+                    got = sum_paths(paths, c.tail, c.threads, c.merged);
+                }
+                ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+            }
+            sumwell_reader_plain_only = false;
+            std::string label = std::string(plain ? "plain" : "ring") + " engine, tail " +
+                                std::to_string(c.tail) + ", " + std::to_string(c.threads) +
+                                " threads, spare " + std::to_string(c.spare);
+            EXPECT_EQ(got.status, 0) << label;
+            EXPECT_EQ(got.out, expected.out) << label;
+            EXPECT_EQ(got.err, expected.err) << label;
+        }
+    }
+}
 
 // The first files, held up in their look, still go to the lanes before the huge files looked at
 // meanwhile: the writer needs the first file's result first, and its write to a full device
