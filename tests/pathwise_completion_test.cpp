@@ -23,17 +23,7 @@ struct completion {
 // script registered for the first word.
 completion complete_with_options(const std::vector<std::string>& words,
                                  const std::string& directory = {}) {
-    std::vector<std::string> args = {
-        "-c",
-        "source \"$0\" || exit 99; compopt() { printf 'compopt %s\\n' \"$*\"; }; "
-        "registered=$(complete -p -- \"$2\") || exit 97; registered=${registered#*-F }; "
-        "COMP_WORDS=(\"${@:2}\"); COMP_CWORD=$1; ${registered%% *} || exit 98; "
-        "printf '%s\\n' \"${COMPREPLY[@]}\"",
-        VT_COMPLETION_SCRIPT, std::to_string(words.size() - 1)};
-    args.insert(args.end(), words.begin(), words.end());
-    run_options options;
-    options.directory = directory;
-    run_result r = run_program("/bin/bash", args, options);
+    run_result r = complete_in_bash(VT_COMPLETION_SCRIPT, words, directory);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     completion result;
@@ -78,10 +68,8 @@ TEST(PathwiseCompletion, OffersThePathNamesAfterP) {
         std::vector<std::string> options;
     };
     const space_case spaces[] = {
-        {"sample:", {"sample:"}, {"-o nospace"}},
-        {"regexp-", {"regexp-list:"}, {"-o nospace"}},
-        {"profile-", {"profile-db"}, {}},
-        {"hid", {"hidden-profile:"}, {"-o nospace"}},
+        {"sample:", {"sample:"}, {"-o nospace"}}, {"regexp-", {"regexp-list:"}, {"-o nospace"}},
+        {"profile-", {"profile-db"}, {}},         {"hid", {"hidden-profile:"}, {"-o nospace"}},
         {"sam", {"samples", "sample:"}, {}},
     };
     for (const space_case& c : spaces) {

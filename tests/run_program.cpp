@@ -95,6 +95,21 @@ std::string sumwell_program() {
     return program_from("SUMWELL_PROGRAM", SUMWELL_BUILT);
 }
 
+run_result complete_in_bash(const std::string& script, const std::vector<std::string>& words,
+                            const std::string& directory) {
+    std::vector<std::string> args = {
+        "-c",
+        "source \"$0\" || exit 99; compopt() { printf 'compopt %s\\n' \"$*\"; }; "
+        "registered=$(complete -p -- \"$2\") || exit 97; registered=${registered#*-F }; "
+        "COMP_WORDS=(\"${@:2}\"); COMP_CWORD=$1; ${registered%% *} || exit 98; "
+        "printf '%s\\n' \"${COMPREPLY[@]}\"",
+        script, std::to_string(words.size() - 1)};
+    args.insert(args.end(), words.begin(), words.end());
+    run_options options;
+    options.directory = directory;
+    return run_program("/bin/bash", args, options);
+}
+
 std::string read_file(const std::string& path) {
     std::string content;
     FILE* file = fopen(path.c_str(), "rb");

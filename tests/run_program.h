@@ -29,5 +29,12 @@ run_result run_program(const std::string& program, const std::vector<std::string
 std::string pathwise_program();
 std::string sumwell_program();
 
+// Completes the last of words (the command first) in bash, in directory (empty: the current
+// one), with the function that the completion script at script registered for the first word.
+// Its standard output holds the offers left in COMPREPLY, one per line, and a line
+// "compopt ARGS" for every compopt call (a stand-in: the builtin works only under readline).
+run_result complete_in_bash(const std::string& script, const std::vector<std::string>& words,
+                            const std::string& directory);
+
 // The whole content of the file at path; empty when it cannot be read.
 std::string read_file(const std::string& path);

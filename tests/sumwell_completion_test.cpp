@@ -9,22 +9,17 @@
 namespace {
 
 // The offers for the last of words (the command first), from the function that the script at
-// script registered for the command, one per line.
+// script registered for the command, one per line; its compopt calls are left out.
 std::string offers(const std::string& script, const std::vector<std::string>& words,
                    const std::string& directory) {
-    std::vector<std::string> args = {
-        "-c",
-        "source \"$0\" || exit 99; compopt() { :; }; "
-        "registered=$(complete -p -- \"$2\") || exit 97; registered=${registered#*-F }; "
-        "COMP_WORDS=(\"${@:2}\"); COMP_CWORD=$1; ${registered%% *} || exit 98; "
-        "printf '%s\\n' \"${COMPREPLY[@]}\"",
-        script, std::to_string(words.size() - 1)};
-    args.insert(args.end(), words.begin(), words.end());
-    run_options options;
-    options.directory = directory;
-    run_result r = run_program("/bin/bash", args, options);
+    run_result r = complete_in_bash(script, words, directory);
     EXPECT_EQ(r.status, 0) << r.err;
-    return r.out;
+    std::string kept;
+    size_t start = 0;
+    for (size_t end; (end = r.out.find('\n', start)) != std::string::npos; start = end + 1) {
+        if (r.out.compare(start, 8, "compopt ") != 0) kept += r.out.substr(start, end + 1 - start);
+    }
+    return kept;
 }
 
 TEST(SumwellCompletion, OffersTheOptionsAndFileNames) {
