@@ -233,7 +233,6 @@ io_uring_sqe* prepare_call(piece_reader* reader, size_t* slot) {
     return sqe;
 }
 
-// Waits until the calls in slots have ended.
 void wait_calls(piece_reader* reader, const size_t* slots, size_t count) {
     for (size_t i = 0; i < count; ++i) {
         while (reader->requests[slots[i]].busy) pump(reader, true);
