@@ -49,18 +49,23 @@ void free_lanes(worker* w) {
     free(w->set);
 }
 
-// Gives each of run's count workers a reader, all with the engine chosen for the run; all read
-// plainly when the kernel refuses a ring to any of them.
+// Gives each of run's count workers a reader, all with the engine chosen for the run: when the
+// kernel refuses a ring to any of them, all read through the run's pool, or plainly when not
+// even one pool thread starts.
 void begin_readers(run_state* run, worker* workers, int count) {
     int engine = reader_engine_for_run();
-    int begun = 0;
-    while (begun < count && reader_begin(&workers[begun].reader, engine)) ++begun;
-    if (begun == count) {
-        run->rings.store(engine == READER_RING ? count : 0);
-        return;
+    if (engine == READER_RING) {
+        int begun = 0;
+        while (begun < count && reader_begin(&workers[begun].reader, engine, nullptr)) ++begun;
+        if (begun == count) {
+            run->rings.store(count);
+            return;
+        }
+        for (int t = 0; t < begun; ++t) reader_end(&workers[t].reader);
+        engine = READER_POOL;
     }
-    for (int t = 0; t < begun; ++t) reader_end(&workers[t].reader);
-    for (int t = 0; t < count; ++t) reader_begin(&workers[t].reader, READER_PLAIN);
+    if (engine == READER_POOL && !pool_start(&run->pool)) engine = READER_PLAIN;
+    for (int t = 0; t < count; ++t) reader_begin(&workers[t].reader, engine, &run->pool);
 }
 
 // Sums the files one after another on this thread alone.
@@ -129,6 +134,7 @@ int sum_with_lanes(const file_list& list, uint32_t tail, int threads, FILE* out,
     int error = run_lanes(&workers[0], out, err);
     for (int t = 1; t < started; ++t) pthread_join(ids[t], nullptr);
     for (int t = 0; t < run_threads; ++t) reader_end(&workers[t].reader);
+    pool_stop(&run.pool);
     for (int t = 0; t < equipped; ++t) free_lanes(&workers[t]);
     free(run.slots);
     free(run.waiting);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -24,6 +25,7 @@
 #endif
 
 bool sumwell_reader_plain_only = false;
+bool sumwell_reader_pool_only = false;
 
 namespace {
 
@@ -53,6 +55,106 @@ size_t free_slot(piece_reader* reader) {
     while (reader->requests[i].busy) ++i;
     reader->requests[i].busy = true;
     return i;
+}
+
+// A look per file that took less than warm_look_ns on the ring or the pool found the tree in
+// memory; one that took more than cold_look_ns on this thread waited for the storage.
+constexpr uint64_t warm_look_ns = 8000;
+constexpr uint64_t cold_look_ns = 20000;
+
+uint64_t monotonic_ns() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return uint64_t(now.tv_sec) * 1000000000u + uint64_t(now.tv_nsec);
+}
+
+// Posts a stat or read the pool ended to the reader that asked for it (on a pool thread).
+void pool_ended(pool_job* job) {
+    piece_reader* reader = static_cast<piece_reader*>(job->asker);
+    sync_hold held(reader->ended_lock);
+    if (job->kind == POOL_STAT) {
+        ++reader->stats_ended;
+    } else {
+        reader->posted[reader->posted_count++] = size_t(job - reader->jobs);
+    }
+    sync_notify_one(reader->ended_change);
+}
+
+// Reads what of the request in slot is in memory at once, without waiting for the storage, and
+// hands the rest to the pool: a warm tree pays for no hand-over. A kernel that cannot read from
+// memory only is asked no more. Under the test seam every other read goes to the pool at once,
+// so that both ways are taken whatever the page cache holds.
+void ask_pool(piece_reader* reader, size_t slot) {
+    reader_request& r = reader->requests[slot];
+    bool from_memory = !reader->no_wait_refused;
+    if (sumwell_reader_pool_only && (reader->pool_asks++ & 1) != 0) from_memory = false;
+    while (from_memory && r.got < r.length) {
+        iovec part = {r.buffer + r.got, r.length - r.got};
+        ssize_t n = preadv2(r.fd, &part, 1, static_cast<off_t>(r.offset + r.got), RWF_NOWAIT);
+        if (n <= 0) {
+            // EAGAIN: not in memory. The pool's blocking read tells the end of the file and
+            // every failure as one call would.
+            if (n < 0 && (errno == EOPNOTSUPP || errno == EINVAL)) reader->no_wait_refused = true;
+            break;
+        }
+        r.got += static_cast<size_t>(n);
+    }
+    if (r.got == r.length) {
+        answer(reader, &r, 0);
+        return;
+    }
+    pool_job& job = reader->jobs[slot];
+    job = {.kind = POOL_READ,
+           .fd = r.fd,
+           .buffer = r.buffer + r.got,
+           .length = r.length - r.got,
+           .offset = r.offset + r.got,
+           .ended = pool_ended,
+           .asker = reader};
+    ++reader->in_flight;
+    pool_hand(reader->pool, &job);
+}
+
+// Moves the reads the pool ended to the answers; with wait, sleeps first until one has ended
+// when none has and some are in flight.
+void collect_pool(piece_reader* reader, bool wait) {
+    sync_hold held(reader->ended_lock);
+    while (wait && reader->posted_count == 0 && reader->answer_count == 0 &&
+           reader->in_flight > 0) {
+        sync_wait(reader->ended_change, held);
+    }
+    for (size_t i = 0; i < reader->posted_count; ++i) {
+        size_t slot = reader->posted[i];
+        answer(reader, &reader->requests[slot], reader->jobs[slot].status);
+        --reader->in_flight;
+    }
+    reader->posted_count = 0;
+}
+
+// Stats count paths together on the pool.
+void stat_on_pool(piece_reader* reader, const char* const* paths, size_t count, int* errors,
+                  uint64_t* sizes) {
+    {
+        sync_hold held(reader->ended_lock);
+        reader->stats_ended = 0;
+    }
+    size_t slots[reader_batch];
+    for (size_t i = 0; i < count; ++i) {
+        slots[i] = free_slot(reader);
+        reader->requests[slots[i]].tag = call_tag;
+        pool_job& job = reader->jobs[slots[i]];
+        job = {.kind = POOL_STAT, .path = paths[i], .ended = pool_ended, .asker = reader};
+        pool_hand(reader->pool, &job);
+    }
+    {
+        sync_hold held(reader->ended_lock);
+        while (reader->stats_ended < count) sync_wait(reader->ended_change, held);
+    }
+    for (size_t i = 0; i < count; ++i) {
+        errors[i] = reader->jobs[slots[i]].status;
+        sizes[i] = reader->jobs[slots[i]].size;
+        reader->requests[slots[i]].busy = false;
+    }
 }
 
 #if VT_HAVE_URING
@@ -131,22 +233,10 @@ io_uring_sqe* prepare_call(piece_reader* reader, size_t* slot) {
     return sqe;
 }
 
-// Waits until the calls in slots have ended.
 void wait_calls(piece_reader* reader, const size_t* slots, size_t count) {
     for (size_t i = 0; i < count; ++i) {
         while (reader->requests[slots[i]].busy) pump(reader, true);
     }
-}
-
-// A look per file that took less than warm_look_ns on the ring found the tree in memory; one
-// that took more than cold_look_ns on this thread waited for the storage.
-constexpr uint64_t warm_look_ns = 8000;
-constexpr uint64_t cold_look_ns = 20000;
-
-uint64_t monotonic_ns() {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return uint64_t(now.tv_sec) * 1000000000u + uint64_t(now.tv_nsec);
 }
 
 // Stats count paths together on the ring.
@@ -182,15 +272,29 @@ bool ring_offers_all(io_uring* ring) {
 } // namespace
 
 int reader_engine_for_run() {
+    if (sumwell_reader_plain_only) return READER_PLAIN;
+    if (sumwell_reader_pool_only) return READER_POOL;
 #if VT_HAVE_URING
-    return sumwell_reader_plain_only ? READER_PLAIN : READER_RING;
+    return READER_RING;
 #else
-    return READER_PLAIN;
+    return READER_POOL;
 #endif
 }
 
-bool reader_begin(piece_reader* reader, int engine) {
+bool reader_begin(piece_reader* reader, int engine, read_pool* pool) {
     reader->engine = READER_PLAIN;
+    reader->pool = nullptr;
+    reader->no_wait_refused = false;
+    reader->pool_asks = 0;
+    reader->posted_count = 0;
+    reader->stats_ended = 0;
+    reader->ended_lock = sync_mutex{};
+    reader->ended_change = sync_condition{};
+    if (engine == READER_POOL) {
+        if (pool == nullptr) return false;
+        reader->engine = READER_POOL;
+        reader->pool = pool;
+    }
     reader->ring = nullptr;
     reader->in_flight = 0;
     reader->unsubmitted = 0;
@@ -214,12 +318,15 @@ bool reader_begin(piece_reader* reader, int engine) {
         reader->engine = READER_RING;
     }
 #else
-    if (engine != READER_PLAIN) return false;
+    if (engine == READER_RING) return false;
 #endif
     return true;
 }
 
 void reader_end(piece_reader* reader) {
+    if (reader->engine == READER_POOL) {
+        while (reader->in_flight > 0) collect_pool(reader, true);
+    }
     reader_go_plain(reader);
     reader->answer_count = 0;
 }
@@ -244,6 +351,10 @@ void reader_ask(piece_reader* reader, uint64_t tag, int fd, uint8_t* buffer, siz
     size_t slot = free_slot(reader);
     reader_request& r = reader->requests[slot];
     r = {tag, fd, buffer, length, 0, offset, 0, true};
+    if (reader->engine == READER_POOL) {
+        ask_pool(reader, slot);
+        return;
+    }
 #if VT_HAVE_URING
     if (reader->engine == READER_RING) {
         prepare_read(reader, slot);
@@ -254,6 +365,10 @@ void reader_ask(piece_reader* reader, uint64_t tag, int fd, uint8_t* buffer, siz
 }
 
 void reader_collect(piece_reader* reader, bool wait) {
+    if (reader->engine == READER_POOL) {
+        collect_pool(reader, wait);
+        return;
+    }
 #if VT_HAVE_URING
     if (reader->engine != READER_RING) return;
     pump(reader, false);
@@ -272,23 +387,26 @@ bool reader_busy(const piece_reader* reader) {
 
 void reader_look(piece_reader* reader, const char* const* paths, size_t count, int* errors,
                  uint64_t* sizes) {
-#if VT_HAVE_URING
-    // A ring's stat always runs on a kernel worker thread, which costs a warm tree more than
-    // the stat itself: the ring looks only while looks take long enough to be waits for the
+    // A stat on a ring or the pool runs on another thread, which costs a warm tree more than
+    // the stat itself: they look only while looks take long enough to be waits for the
     // storage, timed batch by batch.
-    if (reader->engine == READER_RING && count > 0) {
+    if ((reader->engine == READER_RING || reader->engine == READER_POOL) && count > 0) {
         uint64_t began = monotonic_ns();
         if (reader->plain_looks) {
             stat_each(paths, count, errors, sizes);
             reader->plain_looks = monotonic_ns() - began < count * cold_look_ns;
-        } else {
-            stat_on_ring(reader, paths, count, errors, sizes);
-            reader->plain_looks = monotonic_ns() - began < count * warm_look_ns;
+            return;
         }
+        if (reader->engine == READER_POOL) {
+            stat_on_pool(reader, paths, count, errors, sizes);
+        } else {
+#if VT_HAVE_URING
+            stat_on_ring(reader, paths, count, errors, sizes);
+#endif
+        }
+        reader->plain_looks = monotonic_ns() - began < count * warm_look_ns;
         return;
     }
-#endif
-    (void)reader;
     stat_each(paths, count, errors, sizes);
 }
 

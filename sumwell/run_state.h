@@ -102,6 +102,7 @@ struct run_state {
     std::atomic<uint64_t> closes{0};        // files closed so far, rings given back included
     std::atomic<int> rings{0};              // threads that read through a ring
     std::atomic<bool> drop_rings{false};    // files lack the rings' descriptors: give them back
+    read_pool pool;                         // the pool engine's threads, started only for it
     sync_mutex lock;
     sync_condition changed; // a result, a moved window, a waiting file or a closed descriptor
 };
