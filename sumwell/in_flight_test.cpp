@@ -155,6 +155,7 @@ TEST(SumwellInFlight, EveryEnginePrintsWhatOneCallPerFilePrints) {
         for (int engine : {READER_PLAIN, READER_POOL, READER_RING}) {
             sumwell_reader_plain_only = engine == READER_PLAIN;
             sumwell_reader_pool_only = engine == READER_POOL;
+            sumwell_reader_memory_every_other = engine != READER_PLAIN;
             printed got;
             if (c.spare < 0) {
                 got = sum_paths(paths, c.tail, c.threads, c.merged);
@@ -171,6 +172,7 @@ TEST(SumwellInFlight, EveryEnginePrintsWhatOneCallPerFilePrints) {
             }
             sumwell_reader_plain_only = false;
             sumwell_reader_pool_only = false;
+            sumwell_reader_memory_every_other = false;
             const char* names[] = {"plain", "ring", "pool"};
             std::string label = std::string(names[engine]) + " engine, tail " +
                                 std::to_string(c.tail) + ", " + std::to_string(c.threads) +

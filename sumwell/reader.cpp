@@ -26,6 +26,7 @@
 
 bool sumwell_reader_plain_only = false;
 bool sumwell_reader_pool_only = false;
+bool sumwell_reader_memory_every_other = false;
 
 namespace {
 
@@ -80,29 +81,29 @@ void pool_ended(pool_job* job) {
     sync_notify_one(reader->ended_change);
 }
 
-// Reads what of the request in slot is in memory at once, without waiting for the storage, and
-// hands the rest to the pool: a warm tree pays for no hand-over. A kernel that cannot read from
-// memory only is asked no more. Under the test seam every other read goes to the pool at once,
-// so that both ways are taken whatever the page cache holds.
-void ask_pool(piece_reader* reader, size_t slot) {
-    reader_request& r = reader->requests[slot];
-    bool from_memory = !reader->no_wait_refused;
-    if (sumwell_reader_pool_only && (reader->pool_asks++ & 1) != 0) from_memory = false;
-    while (from_memory && r.got < r.length) {
+// Reads what of r's bytes the page cache holds, on this thread and without waiting for the
+// storage (RWF_NOWAIT), so that a warm tree pays for no hand-over to the ring or the pool. True
+// when it held them all; an end of the file or a failure is left to the engine's own read, which
+// tells it as one call would. A kernel that cannot read from memory only is asked no more. Under
+// the test seam every other read skips this, so that both ways are taken whatever the page cache
+// holds.
+bool read_from_memory(piece_reader* reader, reader_request& r) {
+    if (sumwell_reader_memory_every_other && (reader->memory_asks++ & 1) != 0) return false;
+    while (!reader->no_wait_refused && r.got < r.length) {
         iovec part = {r.buffer + r.got, r.length - r.got};
         ssize_t n = preadv2(r.fd, &part, 1, static_cast<off_t>(r.offset + r.got), RWF_NOWAIT);
         if (n <= 0) {
-            // EAGAIN: not in memory. The pool's blocking read tells the end of the file and
-            // every failure as one call would.
             if (n < 0 && (errno == EOPNOTSUPP || errno == EINVAL)) reader->no_wait_refused = true;
             break;
         }
         r.got += static_cast<size_t>(n);
     }
-    if (r.got == r.length) {
-        answer(reader, &r, 0);
-        return;
-    }
+    return r.got == r.length;
+}
+
+// Hands the bytes of the request in slot that memory did not hold to the pool.
+void ask_pool(piece_reader* reader, size_t slot) {
+    reader_request& r = reader->requests[slot];
     pool_job& job = reader->jobs[slot];
     job = {.kind = POOL_READ,
            .fd = r.fd,
@@ -285,7 +286,7 @@ bool reader_begin(piece_reader* reader, int engine, read_pool* pool) {
     reader->engine = READER_PLAIN;
     reader->pool = nullptr;
     reader->no_wait_refused = false;
-    reader->pool_asks = 0;
+    reader->memory_asks = 0;
     reader->posted_count = 0;
     reader->stats_ended = 0;
     reader->ended_lock = sync_mutex{};
@@ -351,6 +352,10 @@ void reader_ask(piece_reader* reader, uint64_t tag, int fd, uint8_t* buffer, siz
     size_t slot = free_slot(reader);
     reader_request& r = reader->requests[slot];
     r = {tag, fd, buffer, length, 0, offset, 0, true};
+    if (reader->engine != READER_PLAIN && read_from_memory(reader, r)) {
+        answer(reader, &r, 0);
+        return;
+    }
     if (reader->engine == READER_POOL) {
         ask_pool(reader, slot);
         return;

@@ -19,6 +19,9 @@ enum reader_engine { READER_PLAIN = 0, READER_RING, READER_POOL };
 // Test seams: when set, every run reads through the plain engine, or through the pool engine.
 extern bool sumwell_reader_plain_only;
 extern bool sumwell_reader_pool_only;
+// Test seam: when set, the ring and the pool engines leave every other read to the storage
+// engine even when the page cache holds its bytes.
+extern bool sumwell_reader_memory_every_other;
 
 // Files a thread looks at (stats) or opens in one go: on a cold tree of many small files, 64
 // stats in flight took 10 to 20% less time than 16.
@@ -57,8 +60,8 @@ struct piece_reader {
     // The pool engine's: the run's pool, a job per request, and what the pool threads post
     // under ended_lock (the slots of reads ended, the count of stats ended).
     read_pool* pool;
-    bool no_wait_refused; // the kernel cannot read from memory only: every read goes to the pool
-    uint64_t pool_asks;   // reads asked for, for the test seam
+    bool no_wait_refused; // the kernel cannot read from memory only: every read goes to the engine
+    uint64_t memory_asks; // reads asked for, for the test seam
     pool_job jobs[reader_slots];
     sync_mutex ended_lock;
     sync_condition ended_change;
