@@ -4,7 +4,7 @@
 // of processors. The pool engine, for kernels and sandboxes that refuse io_uring and for builds
 // without it, reads what is in memory on the thread and hands the rest, and the stats of a cold
 // tree, to the run's read pool. The plain engine makes every call one at a time on the thread.
-// A run chooses its engine once.
+// A run chooses its engine once. The ring engine lives in reader_ring.cpp.
 #pragma once
 
 #include <cstddef>
