@@ -114,6 +114,7 @@ int sum_with_lanes(const file_list& list, uint32_t tail, int threads, FILE* out,
         workers[t].run = &run;
         workers[t].writer = t == 0;
         workers[t].open_batch = reader_batch;
+        workers[t].gathering = false;
         run.lanes_in_all += workers[t].set->count;
     }
     // A thread that cannot be started leaves fewer, not a failure.

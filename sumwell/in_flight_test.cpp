@@ -110,12 +110,49 @@ struct descriptor_hog {
 
 } // namespace
 
-// Every kind of file, on every reading engine, prints byte for byte what one call per file
+// A way of reading, forced through the test seams: the plain and pool engines, the ring engine
+// (the one a run takes where the kernel offers it, else the pool's), and the ring engine with
+// the small files read whole. The pool and the ring send every other read past the page cache.
+struct reading_mode {
+    const char* name;
+    int engine;
+    bool whole;
+};
+constexpr reading_mode reading_modes[] = {
+    {.name = "plain", .engine = READER_PLAIN, .whole = false},
+    {.name = "pool", .engine = READER_POOL, .whole = false},
+    {.name = "ring", .engine = READER_RING, .whole = false},
+    {.name = "ring reading whole", .engine = READER_RING, .whole = true},
+};
+
+// Sets the test seams for mode, or back to a run's own choice without one.
+void force_reading(const reading_mode* mode) {
+    sumwell_reader_plain_only = mode != nullptr && mode->engine == READER_PLAIN;
+    sumwell_reader_pool_only = mode != nullptr && mode->engine == READER_POOL;
+    sumwell_reader_memory_every_other = mode != nullptr && mode->engine != READER_PLAIN;
+    sumwell_reader_whole_always = mode != nullptr && mode->whole;
+}
+
+// What the step hook does to the file named "target…" after its look: nothing, remove it, put a
+// FIFO in its place, cut it to half or grow it by 5,000 bytes.
+enum change { UNCHANGED, REMOVED, TO_FIFO, CUT, GROWN };
+change current_change = UNCHANGED;
+
+void change_after_look(int point, const char* path) {
+    if (point != HOOK_AFTER_STAT || strstr(path, "target") == nullptr) return;
+    struct stat info;
+    if (current_change == UNCHANGED || stat(path, &info) != 0) return;
+    if (current_change == REMOVED || current_change == TO_FIFO) unlink(path);
+    if (current_change == TO_FIFO) mkfifo(path, 0644);
+    if (current_change == CUT || current_change == GROWN) {
+        off_t size = current_change == CUT ? info.st_size / 2 : info.st_size + 5000;
+        ASSERT_EQ(truncate(path, size), 0);
+    }
+}
+
+// Every kind of file, in every reading mode, prints byte for byte what one call per file
 // prints: to two streams and to one, with and without a tail, with files in flight on two and
-// three threads, and with descriptors so few that files wait for others to close. The plain and
-// pool engines are forced through the test seams (the pool's sends every other read to its
-// threads, the others read from memory); the ring engine is the one a run takes where the
-// kernel offers it (else the pool's).
+// three threads, and with descriptors so few that files wait for others to close.
 TEST(SumwellInFlight, EveryEnginePrintsWhatOneCallPerFilePrints) {
     scratch_dir dir;
     ASSERT_FALSE(dir.root.empty());
@@ -138,6 +175,9 @@ TEST(SumwellInFlight, EveryEnginePrintsWhatOneCallPerFilePrints) {
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     paths.insert(paths.begin() + 13, fifo);
     paths.push_back(dir.write("empty", ""));
+    // A file whose size promises more than it holds, where the system has one.
+    const char* sysfs = "/sys/kernel/uevent_seqnum";
+    if (access(sysfs, R_OK) == 0) paths.insert(paths.begin() + 17, sysfs);
     struct engine_case {
         uint32_t tail;
         bool merged;
@@ -152,10 +192,8 @@ TEST(SumwellInFlight, EveryEnginePrintsWhatOneCallPerFilePrints) {
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
     for (const engine_case& c : cases) {
         printed expected = one_call_per_file(paths, c.tail, c.merged);
-        for (int engine : {READER_PLAIN, READER_POOL, READER_RING}) {
-            sumwell_reader_plain_only = engine == READER_PLAIN;
-            sumwell_reader_pool_only = engine == READER_POOL;
-            sumwell_reader_memory_every_other = engine != READER_PLAIN;
+        for (const reading_mode& mode : reading_modes) {
+            force_reading(&mode);
             printed got;
             if (c.spare < 0) {
                 got = sum_paths(paths, c.tail, c.threads, c.merged);
@@ -170,18 +208,54 @@ TEST(SumwellInFlight, EveryEnginePrintsWhatOneCallPerFilePrints) {
                 }
                 ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
             }
-            sumwell_reader_plain_only = false;
-            sumwell_reader_pool_only = false;
-            sumwell_reader_memory_every_other = false;
-            const char* names[] = {"plain", "ring", "pool"};
-            std::string label = std::string(names[engine]) + " engine, tail " +
-                                std::to_string(c.tail) + ", " + std::to_string(c.threads) +
-                                " threads, spare " + std::to_string(c.spare);
+            force_reading(nullptr);
+            std::string label = std::string(mode.name) + ", tail " + std::to_string(c.tail) +
+                                ", " + std::to_string(c.threads) + " threads, spare " +
+                                std::to_string(c.spare);
             EXPECT_EQ(got.status, 0) << label;
             EXPECT_EQ(got.out, expected.out) << label;
             EXPECT_EQ(got.err, expected.err) << label;
         }
     }
+}
+
+// A file that changes between its look and its read, in every reading mode, prints what one
+// call per file prints when it changes at the same step: small files read whole that did not
+// hold just the bytes their look found are summed again step by step.
+TEST(SumwellInFlight, FileChangedAfterItsLookPrintsWhatOneCallPerFilePrints) {
+    const change changes[] = {REMOVED, TO_FIFO, CUT, GROWN};
+    const char* names[] = {"", "removed", "swapped for a FIFO", "cut", "grown"};
+    sumwell_step_hook = change_after_look;
+    for (change c : changes) {
+        for (const reading_mode& mode : reading_modes) {
+            scratch_dir dir;
+            ASSERT_FALSE(dir.root.empty());
+            // Files of 100 to 1,543 bytes, every fifth one changed after its look; written
+            // afresh before each run.
+            std::vector<std::string> paths;
+            auto write_files = [&] {
+                paths.clear();
+                for (int i = 0; i < 40; ++i) {
+                    std::string name = (i % 5 == 2 ? "target" : "f") + std::to_string(i);
+                    unlink(dir.path(name).c_str());
+                    std::string content(size_t(100 + 37 * i), char('a' + i % 26));
+                    paths.push_back(dir.write(name, content));
+                }
+            };
+            write_files();
+            current_change = c;
+            printed expected = one_call_per_file(paths, 3, true);
+            write_files();
+            force_reading(&mode);
+            printed got = sum_paths(paths, 3, 2, true);
+            force_reading(nullptr);
+            current_change = UNCHANGED;
+            std::string label = std::string(names[c]) + ", " + mode.name;
+            EXPECT_EQ(got.status, 0) << label;
+            EXPECT_EQ(got.out, expected.out) << label;
+        }
+    }
+    sumwell_step_hook = nullptr;
 }
 
 // The first files, held up in their look, still go to the lanes before the huge files looked at

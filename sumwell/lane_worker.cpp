@@ -177,6 +177,71 @@ bool start_file(worker* w, size_t l, uint64_t index, bool out_of_turn, int fd, u
     return true;
 }
 
+// Lanes that wait to be filled together while small files are read whole: enough files for a
+// batch's one system call to pay, few enough to keep most lanes compressing.
+size_t gather_lanes(const worker* w) {
+    constexpr size_t most = 8;
+    return w->set->count / 4 < most ? w->set->count / 4 : most;
+}
+
+// The held files from the first on that can be read whole, at most count: regular files that
+// fit a lane's buffer with a byte to spare, which tells whether they grew since their look. A test that changes a file between its open and its read needs those
+// steps apart: while a step hook is set, files are read whole only when a test asks for it.
+size_t whole_files_held(const worker* w, size_t count) {
+    bool hooked = sumwell_step_hook != nullptr && !sumwell_reader_whole_always;
+    if (hooked || !reader_reads_whole(&w->reader)) return 0;
+    if (count > reader_whole_batch) count = reader_whole_batch;
+    size_t n = 0;
+    while (n < count && w->held_whole[w->held_first + n] &&
+           w->held_size[w->held_first + n] < w->piece) {
+        ++n;
+    }
+    return n;
+}
+
+// Reads the first count held files whole into the free lanes and starts each one that held just
+// the bytes its look found, its one piece ready: the bytes a read after an fstat of that size
+// sums. Any other (its open or read failed, it changed since its look, or a special file system's
+// size was no promise) stays held, in order, to be summed step by step from its open as one call
+// per file sums it.
+void start_held_whole(worker* w, const size_t* lanes, size_t count) {
+    whole_read reads[reader_whole_batch];
+    for (size_t k = 0; k < count; ++k) {
+        size_t h = w->held_first + k;
+        reads[k] = {.path = path_of(*w->run->list, w->held[h]),
+                    .buffer = lane_buffer(w, lanes[k], 0),
+                    .length = size_t(w->held_size[h]) + 1};
+    }
+    reader_read_whole(&w->reader, reads, count);
+    struct held_file {
+        uint64_t index, size;
+        bool out_of_turn;
+    } again[reader_whole_batch];
+    size_t redo = 0;
+    for (size_t k = 0; k < count; ++k) {
+        size_t h = w->held_first + k;
+        const whole_read& read = reads[k];
+        if (read.result < 0 || uint64_t(read.result) != w->held_size[h]) {
+            again[redo++] = {w->held[h], w->held_size[h], w->held_out_of_turn[h]};
+            continue;
+        }
+        ++w->busy;
+        size_t length = size_t(w->held_size[h] - w->run->tail);
+        w->files[lanes[k]] = {w->held[h], -1, 0, length, w->held_out_of_turn[h], true, true, 0,
+                              length};
+    }
+    // The files to sum step by step go just before the held files not read, in their order.
+    size_t first = w->held_first + count - redo;
+    for (size_t r = 0; r < redo; ++r) {
+        w->held[first + r] = again[r].index;
+        w->held_size[first + r] = again[r].size;
+        w->held_out_of_turn[first + r] = again[r].out_of_turn;
+        w->held_whole[first + r] = false;
+    }
+    w->held_count -= count - redo;
+    w->held_first = first;
+}
+
 // Opens the first held files, as many as there are free lanes (count of them) up to a batch,
 // and starts them. Returns false when one must wait for a descriptor: it and the files after
 // it stay held, those of them that opened closed again. The opens of a batch may end in any
@@ -186,6 +251,12 @@ bool start_file(worker* w, size_t l, uint64_t index, bool out_of_turn, int fd, u
 bool start_held(worker* w, const size_t* lanes, size_t count) {
     run_state* run = w->run;
     if (count > w->held_count) count = w->held_count;
+    size_t whole = whole_files_held(w, count);
+    w->gathering = whole > 0;
+    if (whole > 0) {
+        start_held_whole(w, lanes, whole);
+        return true;
+    }
     if (count > w->open_batch) count = w->open_batch;
     const char* paths[reader_batch];
     int fds[reader_batch];
@@ -247,6 +318,9 @@ take_result fill_lanes(worker* w) {
             if (!w->files[l].in_use) free_lanes[wanted++] = l;
         }
         if (wanted == 0) return TAKE_LATER;
+        if (w->gathering && w->held_count == 0 && w->busy > 0 && wanted < gather_lanes(w)) {
+            return TAKE_LATER;
+        }
         if (w->held_count == 0) {
             sync_hold held(w->run->lock);
             take_result got = take_files(w, held, wanted);

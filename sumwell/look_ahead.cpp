@@ -60,15 +60,16 @@ void look_ahead(worker* w, sync_hold& held) {
     const char* paths[look_batch];
     int errors[look_batch];
     uint64_t sizes[look_batch];
+    bool regular[look_batch];
     for (uint64_t i = first; i < end; ++i) paths[i - first] = path_of(*run->list, i);
-    reader_look(&w->reader, paths, size_t(end - first), errors, sizes);
+    reader_look(&w->reader, paths, size_t(end - first), errors, sizes, regular);
     for (uint64_t i = first; i < end; ++i) {
         file_outcome outcome;
         uint64_t size = 0;
         size_t k = size_t(i - first);
         bool ok = check_stat_result(paths[k], errors[k], sizes[k], run->tail, &size, &outcome);
         if (!ok) failed[failures++] = {i, outcome};
-        looked[k] = {i, ok ? size : 0, !ok, true};
+        looked[k] = {i, ok ? size : 0, ok && regular[k], !ok, true};
     }
     pthread_mutex_lock(held.locked);
     hand_over_locked(run, failed, failures);
@@ -87,15 +88,21 @@ void look_ahead(worker* w, sync_hold& held) {
     sync_notify_all(run->changed);
 }
 
-// Takes waiting entry n for the caller, with the lock held; returns its file.
-uint64_t take_entry(run_state* run, uint64_t n) {
+// Takes waiting entry n for w's held files, with the lock held.
+void take_entry(worker* w, uint64_t n, bool out_of_turn) {
+    run_state* run = w->run;
     waiting_file& f = run->waiting[n % window];
     f.taken = true;
     run->waiting_bytes -= f.size;
     while (run->wait_head < run->wait_end && run->waiting[run->wait_head % window].taken) {
         ++run->wait_head;
     }
-    return f.index;
+    size_t h = w->held_count++;
+    w->held[h] = f.index;
+    w->held_size[h] = f.size;
+    w->held_whole[h] = f.regular;
+    w->held_out_of_turn[h] = out_of_turn;
+    w->out_of_turn += out_of_turn;
 }
 
 // The waiting entry for w to start next, with the lock held: the first one, unless the
@@ -146,9 +153,7 @@ take_result take_files(worker* w, sync_hold& held, size_t wanted) {
         if (run->wait_head == run->wait_end) break;
         bool out_of_turn;
         uint64_t n = next_entry(run, w, &out_of_turn);
-        w->held_out_of_turn[w->held_count] = out_of_turn;
-        w->out_of_turn += out_of_turn;
-        w->held[w->held_count++] = take_entry(run, n);
+        take_entry(w, n, out_of_turn);
     }
     if (w->held_count > 0) return TAKE_FILES;
     if (run->next_look >= run->list->count && run->wait_head == run->wait_end) {

@@ -15,6 +15,7 @@ void carry_out(pool_job* job) {
         struct stat info {};
         job->status = stat(job->path, &info) == 0 ? 0 : errno;
         job->size = job->status == 0 ? static_cast<uint64_t>(info.st_size) : 0;
+        job->regular = job->status == 0 && S_ISREG(info.st_mode);
     } else {
         job->status =
             read_exactly_at(job->fd, job->buffer, job->length, static_cast<int64_t>(job->offset));

@@ -22,7 +22,8 @@ struct pool_job {
     size_t length = 0;
     uint64_t offset = 0;
     int status = 0;    // a stat's errno value or 0; a read's as read_exactly_at returns it
-    uint64_t size = 0; // a stat's file size
+    uint64_t size = 0;    // a stat's file size,
+    bool regular = false; // and whether it is a regular file
     void (*ended)(pool_job* job) = nullptr;
     void* asker = nullptr; // the ended call's
 };

@@ -14,6 +14,7 @@
 bool sumwell_reader_plain_only = false;
 bool sumwell_reader_pool_only = false;
 bool sumwell_reader_memory_every_other = false;
+bool sumwell_reader_whole_always = false;
 
 void reader_answer(piece_reader* reader, reader_request* r, int status) {
     reader->answers[reader->answer_count++] = {r->tag, status};
@@ -30,11 +31,13 @@ size_t reader_take_slot(piece_reader* reader) {
 namespace {
 
 // Stats count paths one after another on this thread.
-void stat_each(const char* const* paths, size_t count, int* errors, uint64_t* sizes) {
+void stat_each(const char* const* paths, size_t count, int* errors, uint64_t* sizes,
+               bool* regular) {
     for (size_t i = 0; i < count; ++i) {
         struct stat info {};
         errors[i] = stat(paths[i], &info) == 0 ? 0 : errno;
         sizes[i] = static_cast<uint64_t>(info.st_size);
+        regular[i] = S_ISREG(info.st_mode);
     }
 }
 
@@ -42,6 +45,9 @@ void stat_each(const char* const* paths, size_t count, int* errors, uint64_t* si
 // memory; one that took more than cold_look_ns on this thread waited for the storage.
 constexpr uint64_t warm_look_ns = 8000;
 constexpr uint64_t cold_look_ns = 20000;
+
+// A batch of whole reads that took more than cold_whole_ns a file waited for the storage.
+constexpr uint64_t cold_whole_ns = 10000;
 
 uint64_t monotonic_ns() {
     timespec now;
@@ -78,7 +84,8 @@ bool read_from_memory(piece_reader* reader, reader_request& r) {
         }
         r.got += static_cast<size_t>(n);
     }
-    return r.got == r.length;
+    reader->data_in_memory = r.got == r.length;
+    return reader->data_in_memory;
 }
 
 // Hands the bytes of the request in slot that memory did not hold to the pool.
@@ -114,7 +121,7 @@ void collect_pool(piece_reader* reader, bool wait) {
 
 // Stats count paths together on the pool.
 void stat_on_pool(piece_reader* reader, const char* const* paths, size_t count, int* errors,
-                  uint64_t* sizes) {
+                  uint64_t* sizes, bool* regular) {
     {
         sync_hold held(reader->ended_lock);
         reader->stats_ended = 0;
@@ -134,6 +141,7 @@ void stat_on_pool(piece_reader* reader, const char* const* paths, size_t count, 
     for (size_t i = 0; i < count; ++i) {
         errors[i] = reader->jobs[slots[i]].status;
         sizes[i] = reader->jobs[slots[i]].size;
+        regular[i] = reader->jobs[slots[i]].regular;
         reader->requests[slots[i]].busy = false;
     }
 }
@@ -165,6 +173,10 @@ bool reader_begin(piece_reader* reader, int engine, read_pool* pool) {
     reader->unsubmitted = 0;
     reader->answer_count = 0;
     reader->plain_looks = false;
+    reader->whole_files = false;
+    reader->data_in_memory = false;
+    reader->whole = nullptr;
+    reader->whole_left = 0;
     for (reader_request& r : reader->requests) r.busy = false;
     if (engine == READER_RING) {
         if (!ring_begin(reader)) return false;
@@ -214,26 +226,26 @@ bool reader_busy(const piece_reader* reader) {
 }
 
 void reader_look(piece_reader* reader, const char* const* paths, size_t count, int* errors,
-                 uint64_t* sizes) {
+                 uint64_t* sizes, bool* regular) {
     // A stat on a ring or the pool runs on another thread, which costs a warm tree more than
     // the stat itself: they look only while looks take long enough to be waits for the
     // storage, timed batch by batch.
     if ((reader->engine == READER_RING || reader->engine == READER_POOL) && count > 0) {
         uint64_t began = monotonic_ns();
         if (reader->plain_looks) {
-            stat_each(paths, count, errors, sizes);
+            stat_each(paths, count, errors, sizes, regular);
             reader->plain_looks = monotonic_ns() - began < count * cold_look_ns;
             return;
         }
         if (reader->engine == READER_POOL) {
-            stat_on_pool(reader, paths, count, errors, sizes);
+            stat_on_pool(reader, paths, count, errors, sizes, regular);
         } else {
-            ring_look(reader, paths, count, errors, sizes);
+            ring_look(reader, paths, count, errors, sizes, regular);
         }
         reader->plain_looks = monotonic_ns() - began < count * warm_look_ns;
         return;
     }
-    stat_each(paths, count, errors, sizes);
+    stat_each(paths, count, errors, sizes, regular);
 }
 
 void reader_open(piece_reader* reader, const char* const* paths, size_t count, int* fds) {
@@ -245,4 +257,17 @@ void reader_open(piece_reader* reader, const char* const* paths, size_t count, i
         int fd = open(paths[i], summing_open_flags);
         fds[i] = fd >= 0 ? fd : -errno;
     }
+}
+
+bool reader_reads_whole(const piece_reader* reader) {
+    if (reader->engine != READER_RING || !reader->whole_files) return false;
+    return sumwell_reader_whole_always || (reader->plain_looks && reader->data_in_memory);
+}
+
+void reader_read_whole(piece_reader* reader, whole_read* reads, size_t count) {
+    uint64_t began = monotonic_ns();
+    ring_read_whole(reader, reads, count);
+    // A batch that waited for the storage leaves the next files to the lanes' own reads, which
+    // keep more of them in flight while the lanes compress.
+    if (monotonic_ns() - began > count * cold_whole_ns) reader->data_in_memory = false;
 }

@@ -21,9 +21,14 @@
 
 namespace {
 
-// Entries of a ring: more than the slots, so that a slot never waits for a free entry.
+// Entries of a ring: more than the slots, so that a slot never waits for a free entry, and
+// room for a batch of whole reads once the requests before them are handed over.
 constexpr unsigned ring_entries = 128;
 static_assert(ring_entries >= reader_slots);
+// A whole read's three requests, and where their tags begin: a request slot's tag is its index.
+enum whole_step { WHOLE_OPEN = 0, WHOLE_READ, WHOLE_CLOSE, WHOLE_STEPS };
+constexpr uint64_t whole_tags = uint64_t{1} << 16;
+static_assert(reader_slots < whole_tags && ring_entries >= WHOLE_STEPS * reader_whole_batch);
 
 io_uring* ring_of(piece_reader* reader) {
     return static_cast<io_uring*>(reader->ring);
@@ -42,13 +47,33 @@ void ring_ask(piece_reader* reader, size_t slot) {
 
 namespace {
 
-// Takes one completion: ends a call, or a read (asked again for its missing bytes after a short
-// read or an interruption).
+// Takes one step of a whole read: a failed open fails the file (its read and close are then
+// cancelled), a read gives it its result.
+void complete_whole(piece_reader* reader, uint64_t tag, int result) {
+    whole_read& w = reader->whole[(tag - whole_tags) / WHOLE_STEPS];
+    uint64_t step = (tag - whole_tags) % WHOLE_STEPS;
+    if (step == WHOLE_OPEN && result < 0) {
+        w.result = result;
+        w.open_failed = true;
+    } else if (step == WHOLE_READ && !w.open_failed) {
+        w.result = result;
+        if (result > 0) KERNEL_WROTE(w.buffer, static_cast<size_t>(result));
+    }
+    --reader->whole_left;
+}
+
+// Takes one completion: ends a call, a step of a whole read, or a read (asked again for its
+// missing bytes after a short read or an interruption).
 void complete(piece_reader* reader, const io_uring_cqe* cqe) {
-    size_t slot = static_cast<size_t>(io_uring_cqe_get_data64(cqe));
-    reader_request& r = reader->requests[slot];
-    --reader->in_flight;
+    uint64_t tag = io_uring_cqe_get_data64(cqe);
     int result = cqe->res;
+    --reader->in_flight;
+    if (tag >= whole_tags) {
+        complete_whole(reader, tag, result);
+        return;
+    }
+    size_t slot = static_cast<size_t>(tag);
+    reader_request& r = reader->requests[slot];
     if (r.tag == reader_call_tag) {
         r.status = result;
         r.busy = false;
@@ -111,7 +136,8 @@ bool ring_offers_all(io_uring* ring) {
     if (probe == nullptr) return false;
     bool all = io_uring_opcode_supported(probe, IORING_OP_STATX) &&
                io_uring_opcode_supported(probe, IORING_OP_OPENAT) &&
-               io_uring_opcode_supported(probe, IORING_OP_READ);
+               io_uring_opcode_supported(probe, IORING_OP_READ) &&
+               io_uring_opcode_supported(probe, IORING_OP_CLOSE);
     io_uring_free_probe(probe);
     return all;
 }
@@ -130,6 +156,9 @@ bool ring_begin(piece_reader* reader) {
         return false;
     }
     reader->ring = ring;
+    // A kernel too old for a sparse table, or a descriptor limit below its size, leaves the
+    // small files to the lanes' reads.
+    reader->whole_files = io_uring_register_files_sparse(ring, reader_whole_batch) == 0;
     return true;
 }
 
@@ -148,12 +177,12 @@ void ring_collect(piece_reader* reader, bool wait) {
 }
 
 void ring_look(piece_reader* reader, const char* const* paths, size_t count, int* errors,
-               uint64_t* sizes) {
+               uint64_t* sizes, bool* regular) {
     struct statx looks[reader_batch];
     size_t slots[reader_batch];
     for (size_t i = 0; i < count; ++i) {
         io_uring_sqe* sqe = prepare_call(reader, &slots[i]);
-        io_uring_prep_statx(sqe, AT_FDCWD, paths[i], 0, STATX_SIZE, &looks[i]);
+        io_uring_prep_statx(sqe, AT_FDCWD, paths[i], 0, STATX_SIZE | STATX_TYPE, &looks[i]);
     }
     wait_calls(reader, slots, count);
     for (size_t i = 0; i < count; ++i) {
@@ -161,6 +190,7 @@ void ring_look(piece_reader* reader, const char* const* paths, size_t count, int
         if (result == 0) KERNEL_WROTE(&looks[i], sizeof looks[i]);
         errors[i] = result < 0 ? -result : 0;
         sizes[i] = result < 0 ? 0 : looks[i].stx_size;
+        regular[i] = result == 0 && S_ISREG(looks[i].stx_mode);
     }
 }
 
@@ -174,6 +204,39 @@ void ring_open(piece_reader* reader, const char* const* paths, size_t count, int
     for (size_t i = 0; i < count; ++i) fds[i] = reader->requests[slots[i]].status;
 }
 
+void ring_read_whole(piece_reader* reader, whole_read* reads, size_t count) {
+    io_uring* ring = ring_of(reader);
+    // The requests prepared before go first, so that the batch finds room in the ring.
+    if (reader->unsubmitted > 0) pump(reader, false);
+    for (size_t i = 0; i < count; ++i) {
+        whole_read& w = reads[i];
+        w.result = 0;
+        w.open_failed = false;
+        uint64_t tag = whole_tags + WHOLE_STEPS * i;
+        unsigned index = static_cast<unsigned>(i);
+        io_uring_sqe* sqe = io_uring_get_sqe(ring);
+        // The ring's own descriptors are never inherited: the kernel refuses O_CLOEXEC on them.
+        io_uring_prep_openat_direct(sqe, AT_FDCWD, w.path, summing_open_flags & ~O_CLOEXEC, 0,
+                                    index);
+        io_uring_sqe_set_data64(sqe, tag + WHOLE_OPEN);
+        sqe->flags |= IOSQE_IO_LINK;
+        sqe = io_uring_get_sqe(ring);
+        io_uring_prep_read(sqe, static_cast<int>(index), w.buffer, static_cast<unsigned>(w.length), 0);
+        io_uring_sqe_set_data64(sqe, tag + WHOLE_READ);
+        // A short read, the file's end, breaks a plain link: the close must come whatever the
+        // read gave.
+        sqe->flags |= IOSQE_FIXED_FILE | IOSQE_IO_HARDLINK;
+        sqe = io_uring_get_sqe(ring);
+        io_uring_prep_close_direct(sqe, index);
+        io_uring_sqe_set_data64(sqe, tag + WHOLE_CLOSE);
+    }
+    reader->unsubmitted += WHOLE_STEPS * count;
+    reader->whole = reads;
+    reader->whole_left = WHOLE_STEPS * count;
+    while (reader->whole_left > 0) pump(reader, true);
+    reader->whole = nullptr;
+}
+
 #else
 
 // Without liburing there is no ring: the reader never asks for the others.
@@ -183,7 +246,8 @@ bool ring_begin(piece_reader*) {
 void ring_end(piece_reader*) {}
 void ring_ask(piece_reader*, size_t) {}
 void ring_collect(piece_reader*, bool) {}
-void ring_look(piece_reader*, const char* const*, size_t, int*, uint64_t*) {}
+void ring_look(piece_reader*, const char* const*, size_t, int*, uint64_t*, bool*) {}
 void ring_open(piece_reader*, const char* const*, size_t, int*) {}
+void ring_read_whole(piece_reader*, whole_read*, size_t) {}
 
 #endif

@@ -30,5 +30,9 @@ void ring_ask(piece_reader* reader, size_t slot);
 void ring_collect(piece_reader* reader, bool wait);
 // Stats or opens count paths together, as reader_look and reader_open do.
 void ring_look(piece_reader* reader, const char* const* paths, size_t count, int* errors,
-               uint64_t* sizes);
+               uint64_t* sizes, bool* regular);
 void ring_open(piece_reader* reader, const char* const* paths, size_t count, int* fds);
+// Reads count small files whole, as reader_read_whole does: each file's open, read and close
+// go linked to the ring, on the ring's own descriptors (which count against no limit of the
+// process's), and the batch goes to the kernel in one call.
+void ring_read_whole(piece_reader* reader, whole_read* reads, size_t count);

@@ -60,6 +60,7 @@ struct slot {
 struct waiting_file {
     uint64_t index;
     uint64_t size;
+    bool regular;
     bool taken;
     bool filled;
 };
@@ -137,11 +138,14 @@ struct worker {
     size_t piece;
     lane_file files[md5_lane_limit];
     size_t busy;                   // lanes that are not free
-    uint64_t held[md5_lane_limit]; // files taken for lanes and not yet started, in order
+    uint64_t held[md5_lane_limit];      // files taken for lanes and not yet started, in order,
+    uint64_t held_size[md5_lane_limit]; // with the size their look found,
+    bool held_whole[md5_lane_limit];    // and whether they may be read whole (regular files)
     bool held_out_of_turn[md5_lane_limit];
     size_t held_first, held_count;
     int out_of_turn;      // files started early in flight, guarded by run->lock
     size_t open_batch;    // files opened in one go: 1 after one had to wait for a descriptor
+    bool gathering;       // small files are read whole: free lanes wait to be filled together
     bool held_wait;       // the first held file waits for a descriptor to close,
     uint64_t held_closes; // and the run's count of closes was this when its open began
     handover done[handover_size];
