@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
+#include <pthread.h>
+#include <set>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -256,6 +259,36 @@ TEST(SumwellInFlight, FileChangedAfterItsLookPrintsWhatOneCallPerFilePrints) {
         }
     }
     sumwell_step_hook = nullptr;
+}
+
+// Notes each thread that opens a file for its lanes, and takes 10 ms over each open, so that a
+// thread woken late still finds files left; holds up the look at "first" as delay_first does.
+std::mutex openers_lock;
+std::set<pthread_t> openers;
+void note_opener(int point, const char* path) {
+    delay_first(point, path);
+    if (point != HOOK_AFTER_FSTAT) return;
+    {
+        std::lock_guard<std::mutex> held(openers_lock);
+        openers.insert(pthread_self());
+    }
+    usleep(10 * 1000);
+}
+
+// A list short enough for one look: the thread that arrives while another looks at every file
+// waits for the look to end and takes its share, rather than leave the other to sum them alone.
+TEST(SumwellInFlight, EveryThreadTakesPartWhileAnotherLooksAtEveryFile) {
+    scratch_dir dir;
+    ASSERT_FALSE(dir.root.empty());
+    std::vector<std::string> paths = {dir.write("first", "abc")};
+    for (int i = 1; i < 20; ++i) paths.push_back(dir.write("f" + std::to_string(i), "abc"));
+    openers.clear();
+    sumwell_step_hook = note_opener;
+    printed got = sum_paths(paths, 0, 2, false);
+    sumwell_step_hook = nullptr;
+    EXPECT_EQ(got.status, 0);
+    EXPECT_EQ(got.err, "");
+    EXPECT_EQ(openers.size(), 2u);
 }
 
 // The first files, held up in their look, still go to the lanes before the huge files looked at

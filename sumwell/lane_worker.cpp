@@ -355,7 +355,7 @@ bool wait_for_work(worker* w) {
             if (run->wait_head < run->wait_end) return true;
             bool unlooked = run->next_look < run->list->count;
             if (unlooked && run->next_look < run->next_write + window) return true;
-            if (!unlooked && !w->writer) return false;
+            if (!w->writer && nothing_left_to_take(run)) return false;
         }
         sync_wait(run->changed, held);
         if (for_descriptor) run->descriptor_waiters.fetch_sub(1);

@@ -130,6 +130,11 @@ uint64_t next_entry(run_state* run, const worker* w, bool* out_of_turn) {
 
 } // namespace
 
+bool nothing_left_to_take(const run_state* run) {
+    return run->next_look >= run->list->count && run->wait_head == run->wait_end &&
+           run->look_end == run->wait_end;
+}
+
 take_result take_files(worker* w, sync_hold& held, size_t wanted) {
     run_state* run = w->run;
     if (run->stop) return TAKE_NOTHING;
@@ -156,10 +161,7 @@ take_result take_files(worker* w, sync_hold& held, size_t wanted) {
         take_entry(w, n, out_of_turn);
     }
     if (w->held_count > 0) return TAKE_FILES;
-    if (run->next_look >= run->list->count && run->wait_head == run->wait_end) {
-        return TAKE_NOTHING;
-    }
-    return TAKE_LATER;
+    return nothing_left_to_take(run) ? TAKE_NOTHING : TAKE_LATER;
 }
 
 } // namespace flight

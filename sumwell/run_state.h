@@ -178,6 +178,10 @@ int write_ready(run_state* run, uint64_t* seen, FILE* out, FILE* err);
 // The look-ahead queue (look_ahead.cpp).
 // Takes up to wanted files for w's free lanes into w->held, with the lock held.
 take_result take_files(worker* w, sync_hold& held, size_t wanted);
+// True when every file has been looked at and taken, with the lock held. Files whose look is
+// still under way (another thread looks at them outside the lock) are not taken yet: a thread
+// that ended at such a moment once left the other to sum every file of a short list alone.
+bool nothing_left_to_take(const run_state* run);
 
 // The lane worker (lane_worker.cpp).
 // One thread's flow, the writer's included: write what is ready (the writer), fill the free
