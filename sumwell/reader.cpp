@@ -46,8 +46,12 @@ void stat_each(const char* const* paths, size_t count, int* errors, uint64_t* si
 constexpr uint64_t warm_look_ns = 8000;
 constexpr uint64_t cold_look_ns = 20000;
 
-// A batch of whole reads that took more than cold_whole_ns a file waited for the storage.
+// A batch of whole reads that took more than cold_whole_ns a file waited for the storage. Small
+// files are read whole again once warm_streak reads in a row found their bytes in the page
+// cache: on a cold tree some do (read ahead with their neighbours), and whole reads taken after
+// every one of them waited for the storage batch by batch.
 constexpr uint64_t cold_whole_ns = 10000;
+constexpr uint32_t warm_streak = 64;
 
 uint64_t monotonic_ns() {
     timespec now;
@@ -84,8 +88,9 @@ bool read_from_memory(piece_reader* reader, reader_request& r) {
         }
         r.got += static_cast<size_t>(n);
     }
-    reader->data_in_memory = r.got == r.length;
-    return reader->data_in_memory;
+    bool whole = r.got == r.length;
+    reader->memory_streak = whole ? reader->memory_streak + 1 : 0;
+    return whole;
 }
 
 // Hands the bytes of the request in slot that memory did not hold to the pool.
@@ -174,7 +179,7 @@ bool reader_begin(piece_reader* reader, int engine, read_pool* pool) {
     reader->answer_count = 0;
     reader->plain_looks = false;
     reader->whole_files = false;
-    reader->data_in_memory = false;
+    reader->memory_streak = 0;
     reader->whole = nullptr;
     reader->whole_left = 0;
     for (reader_request& r : reader->requests) r.busy = false;
@@ -261,7 +266,8 @@ void reader_open(piece_reader* reader, const char* const* paths, size_t count, i
 
 bool reader_reads_whole(const piece_reader* reader) {
     if (reader->engine != READER_RING || !reader->whole_files) return false;
-    return sumwell_reader_whole_always || (reader->plain_looks && reader->data_in_memory);
+    return sumwell_reader_whole_always ||
+           (reader->plain_looks && reader->memory_streak >= warm_streak);
 }
 
 void reader_read_whole(piece_reader* reader, whole_read* reads, size_t count) {
@@ -269,5 +275,5 @@ void reader_read_whole(piece_reader* reader, whole_read* reads, size_t count) {
     ring_read_whole(reader, reads, count);
     // A batch that waited for the storage leaves the next files to the lanes' own reads, which
     // keep more of them in flight while the lanes compress.
-    if (monotonic_ns() - began > count * cold_whole_ns) reader->data_in_memory = false;
+    if (monotonic_ns() - began > count * cold_whole_ns) reader->memory_streak = 0;
 }
