@@ -212,8 +212,8 @@ TEST(SumwellInFlight, EveryEnginePrintsWhatOneCallPerFilePrints) {
                 ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
             }
             force_reading(nullptr);
-            std::string label = std::string(mode.name) + ", tail " + std::to_string(c.tail) +
-                                ", " + std::to_string(c.threads) + " threads, spare " +
+            std::string label = std::string(mode.name) + ", tail " + std::to_string(c.tail) + ", " +
+                                std::to_string(c.threads) + " threads, spare " +
                                 std::to_string(c.spare);
             EXPECT_EQ(got.status, 0) << label;
             EXPECT_EQ(got.out, expected.out) << label;

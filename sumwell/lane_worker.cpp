@@ -172,7 +172,15 @@ bool start_file(worker* w, size_t l, uint64_t index, bool out_of_turn, int fd, u
         return true;
     }
     ++w->busy;
-    w->files[l] = {index, file.fd, file.size - run->tail, 0, out_of_turn, true, false, 0, 0};
+    w->files[l] = {.index = index,
+                   .fd = file.fd,
+                   .unasked = file.size - run->tail,
+                   .offset = 0,
+                   .out_of_turn = out_of_turn,
+                   .in_use = true,
+                   .ready = false,
+                   .next = 0,
+                   .length = 0};
     ask_piece(w, l);
     return true;
 }
@@ -185,8 +193,9 @@ size_t gather_lanes(const worker* w) {
 }
 
 // The held files from the first on that can be read whole, at most count: regular files that
-// fit a lane's buffer with a byte to spare, which tells whether they grew since their look. A test that changes a file between its open and its read needs those
-// steps apart: while a step hook is set, files are read whole only when a test asks for it.
+// fit a lane's buffer with a byte to spare, which tells whether they grew since their look. A
+// test that changes a file between its open and its read needs those steps apart: while a step
+// hook is set, files are read whole only when a test asks for it.
 size_t whole_files_held(const worker* w, size_t count) {
     bool hooked = sumwell_step_hook != nullptr && !sumwell_reader_whole_always;
     if (hooked || !reader_reads_whole(&w->reader)) return 0;
@@ -227,8 +236,15 @@ void start_held_whole(worker* w, const size_t* lanes, size_t count) {
         }
         ++w->busy;
         size_t length = size_t(w->held_size[h] - w->run->tail);
-        w->files[lanes[k]] = {w->held[h], -1, 0, length, w->held_out_of_turn[h], true, true, 0,
-                              length};
+        w->files[lanes[k]] = {.index = w->held[h],
+                              .fd = -1,
+                              .unasked = 0,
+                              .offset = length,
+                              .out_of_turn = w->held_out_of_turn[h],
+                              .in_use = true,
+                              .ready = true,
+                              .next = 0,
+                              .length = length};
     }
     // The files to sum step by step go just before the held files not read, in their order.
     size_t first = w->held_first + count - redo;

@@ -69,7 +69,11 @@ void look_ahead(worker* w, sync_hold& held) {
         size_t k = size_t(i - first);
         bool ok = check_stat_result(paths[k], errors[k], sizes[k], run->tail, &size, &outcome);
         if (!ok) failed[failures++] = {i, outcome};
-        looked[k] = {i, ok ? size : 0, ok && regular[k], !ok, true};
+        looked[k] = {.index = i,
+                     .size = ok ? size : 0,
+                     .regular = ok && regular[k],
+                     .taken = !ok,
+                     .filled = true};
     }
     pthread_mutex_lock(held.locked);
     hand_over_locked(run, failed, failures);

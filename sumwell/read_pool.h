@@ -21,7 +21,7 @@ struct pool_job {
     uint8_t* buffer = nullptr;
     size_t length = 0;
     uint64_t offset = 0;
-    int status = 0;    // a stat's errno value or 0; a read's as read_exactly_at returns it
+    int status = 0;       // a stat's errno value or 0; a read's as read_exactly_at returns it
     uint64_t size = 0;    // a stat's file size,
     bool regular = false; // and whether it is a regular file
     void (*ended)(pool_job* job) = nullptr;

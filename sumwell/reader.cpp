@@ -209,7 +209,14 @@ void reader_ask(piece_reader* reader, uint64_t tag, int fd, uint8_t* buffer, siz
                 uint64_t offset) {
     size_t slot = reader_take_slot(reader);
     reader_request& r = reader->requests[slot];
-    r = {tag, fd, buffer, length, 0, offset, 0, true};
+    r = {.tag = tag,
+         .fd = fd,
+         .buffer = buffer,
+         .length = length,
+         .got = 0,
+         .offset = offset,
+         .status = 0,
+         .busy = true};
     if (reader->engine != READER_PLAIN && read_from_memory(reader, r)) {
         reader_answer(reader, &r, 0);
     } else if (reader->engine == READER_POOL) {

@@ -65,13 +65,13 @@ struct read_answer {
 // One thread's reader. Reads are answered through answers, in the order they end.
 struct piece_reader {
     int engine;
-    void* ring;         // the ring engine's io_uring
-    size_t in_flight;   // requests handed to the kernel and not yet ended
-    size_t unsubmitted; // requests prepared but not yet handed to the kernel
-    bool plain_looks;   // the ring or pool engine stats on this thread: the tree looked warm
-    bool whole_files;   // the ring has a table of its own descriptors for whole reads
+    void* ring;             // the ring engine's io_uring
+    size_t in_flight;       // requests handed to the kernel and not yet ended
+    size_t unsubmitted;     // requests prepared but not yet handed to the kernel
+    bool plain_looks;       // the ring or pool engine stats on this thread: the tree looked warm
+    bool whole_files;       // the ring has a table of its own descriptors for whole reads
     uint32_t memory_streak; // reads in a row that the page cache alone answered
-    whole_read* whole;  // the whole reads in flight, and their completions still to come
+    whole_read* whole;      // the whole reads in flight, and their completions still to come
     size_t whole_left;
     reader_request requests[reader_slots];
     read_answer answers[reader_slots];

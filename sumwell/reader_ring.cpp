@@ -221,7 +221,8 @@ void ring_read_whole(piece_reader* reader, whole_read* reads, size_t count) {
         io_uring_sqe_set_data64(sqe, tag + WHOLE_OPEN);
         sqe->flags |= IOSQE_IO_LINK;
         sqe = io_uring_get_sqe(ring);
-        io_uring_prep_read(sqe, static_cast<int>(index), w.buffer, static_cast<unsigned>(w.length), 0);
+        io_uring_prep_read(sqe, static_cast<int>(index), w.buffer, static_cast<unsigned>(w.length),
+                           0);
         io_uring_sqe_set_data64(sqe, tag + WHOLE_READ);
         // A short read, the file's end, breaks a plain link: the close must come whatever the
         // read gave.

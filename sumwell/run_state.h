@@ -137,7 +137,7 @@ struct worker {
     uint8_t* buffers; // lane_buffers buffers of piece bytes per lane
     size_t piece;
     lane_file files[md5_lane_limit];
-    size_t busy;                   // lanes that are not free
+    size_t busy;                        // lanes that are not free
     uint64_t held[md5_lane_limit];      // files taken for lanes and not yet started, in order,
     uint64_t held_size[md5_lane_limit]; // with the size their look found,
     bool held_whole[md5_lane_limit];    // and whether they may be read whole (regular files)
