@@ -47,9 +47,10 @@ constexpr uint64_t warm_look_ns = 8000;
 constexpr uint64_t cold_look_ns = 20000;
 
 // A batch of whole reads that took more than cold_whole_ns a file waited for the storage. Small
-// files are read whole again once warm_streak reads in a row found their bytes in the page
-// cache: on a cold tree some do (read ahead with their neighbours), and whole reads taken after
-// every one of them waited for the storage batch by batch.
+// files are read whole again once warm_streak files in a row had their first piece in the page
+// cache. Only first pieces count: on a cold tree the later pieces of a large file are mostly
+// read ahead, and a streak of them sent batch after batch of small files to wait for the
+// storage.
 constexpr uint64_t cold_whole_ns = 10000;
 constexpr uint32_t warm_streak = 64;
 
@@ -89,7 +90,7 @@ bool read_from_memory(piece_reader* reader, reader_request& r) {
         r.got += static_cast<size_t>(n);
     }
     bool whole = r.got == r.length;
-    reader->memory_streak = whole ? reader->memory_streak + 1 : 0;
+    if (r.offset == 0) reader->memory_streak = whole ? reader->memory_streak + 1 : 0;
     return whole;
 }
 

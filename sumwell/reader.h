@@ -70,7 +70,7 @@ struct piece_reader {
     size_t unsubmitted;     // requests prepared but not yet handed to the kernel
     bool plain_looks;       // the ring or pool engine stats on this thread: the tree looked warm
     bool whole_files;       // the ring has a table of its own descriptors for whole reads
-    uint32_t memory_streak; // reads in a row that the page cache alone answered
+    uint32_t memory_streak; // files in a row whose first piece the page cache alone held
     whole_read* whole;      // the whole reads in flight, and their completions still to come
     size_t whole_left;
     reader_request requests[reader_slots];
